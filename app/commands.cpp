@@ -1,0 +1,113 @@
+#include "app/commands.h"
+
+#include "app/abort_rules.h"
+#include "app/format_bounded.h"
+#include "app/raii.h"
+#include "app/setup_state.h"
+#include "launch/launch_unelevated.h"
+#include "net/reports.h"
+#include "session/download_status.h"
+#include "session/install_worker.h"
+
+#include <commctrl.h>
+#include <shlobj.h>
+
+namespace {
+constexpr const wchar_t* kCloseProduct = L"Please, close active MORVELT application first.";
+constexpr const wchar_t* kAbortQuestion = L"Are you sure you want abort MORVELT installation?";
+// After an abort the process must be gone within seconds whatever the ended worker left
+// behind (a lock it held, for one); this is the backstop.
+constexpr DWORD kAbortExitDeadlineMs = 2500;
+
+void LaunchInstalledProduct() {
+    wchar_t programFiles[MAX_PATH] = {};
+    wchar_t productExePath[1024] = {};
+    // Without the folder there is no path to start; the close still follows.
+    if (!SHGetSpecialFolderPathW(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE)) return;
+    if (FormatBounded(productExePath, 1024, L"%s\\Quorbin\\Vantrelisk\\MORVELT.exe", programFiles) < 0) return;
+    LaunchUnelevated(productExePath);
+}
+
+DWORD WINAPI ExitDeadline(LPVOID) {
+    Sleep(kAbortExitDeadlineMs);
+    TerminateProcess(GetCurrentProcess(), 0);
+    return 0;
+}
+
+void StopWorker() {
+    HANDLE worker = g_setup.workerThread.exchange(nullptr);
+    if (!worker) return;
+    raii::unique_handle deadline(CreateThread(nullptr, 0, ExitDeadline, nullptr, 0, nullptr));
+    TerminateThread(worker, 0);
+    CloseHandle(worker);
+}
+} // namespace
+
+void HandleInstallCommand(HWND window) {
+    if (g_setup.restartPending) return;
+    DownloadStatus* status = g_setup.currentStatus.load();
+    if (status && status->succeeded) {
+        LaunchInstalledProduct();
+        SendMessageW(window, WM_CLOSE, 1, 0);
+        return;
+    }
+    if (g_setup.workerThread.load()) return;
+    if (!g_setup.autoInstall) {
+        raii::unique_handle mutex(OpenMutexW(MUTEX_ALL_ACCESS, FALSE, L"MORVELT"));
+        if (mutex) {
+            MessageBoxW(window, kCloseProduct, g_setup.caption, MB_OK | MB_ICONERROR);
+            return;
+        }
+    }
+    EnableWindow(g_setup.installButton, FALSE);
+    HWND bar = g_setup.progressBar;
+    SetWindowLongW(bar, GWL_STYLE, GetWindowLongW(bar, GWL_STYLE) | PBS_MARQUEE);
+    SendMessageW(bar, PBM_SETMARQUEE, TRUE, 0);
+    SendMessageW(bar, PBM_SETSTATE, PBST_NORMAL, 0);
+    // Created suspended so that workerThread holds the handle before the worker can end and
+    // clear it; then it runs at once.
+    HANDLE worker = CreateThread(nullptr, 0, InstallWorker, window, CREATE_SUSPENDED, nullptr);
+    if (!worker) {
+        // Nothing can run the attempt: give the button back and say so in the bar, rather
+        // than leave a disabled button over a marquee that never ends.
+        SendMessageW(bar, PBM_SETMARQUEE, FALSE, 0);
+        SetWindowLongW(bar, GWL_STYLE, GetWindowLongW(bar, GWL_STYLE) & ~PBS_MARQUEE);
+        SendMessageW(bar, PBM_SETPOS, 200, 0);
+        SendMessageW(bar, PBM_SETSTATE, PBST_ERROR, 0);
+        EnableWindow(g_setup.installButton, TRUE);
+        return;
+    }
+    g_setup.workerThread = worker;
+    ResumeThread(worker);
+}
+
+LRESULT HandleCloseRequest(HWND window, WPARAM wParam, LPARAM lParam) {
+    if (g_setup.restartPending) return DefWindowProcW(window, WM_CLOSE, wParam, lParam);
+
+    DownloadStatus* status = g_setup.currentStatus.load();
+    if (status && status->succeeded) {
+        ShowWindow(window, SW_HIDE);
+        ReportEvent(wParam == 1 ? ClosedWithLaunch : ClosedAfterSuccess, nullptr);
+        Sleep(2000);
+        DeleteFileW(g_setup.packagePath);
+        return DefWindowProcW(window, WM_CLOSE, wParam, lParam);
+    }
+
+    if (MessageBoxW(window, kAbortQuestion, g_setup.caption, MB_YESNO | MB_ICONQUESTION) != IDYES) return 0;
+    ShowWindow(window, SW_HIDE);
+    g_setup.abortCommitted = true;
+    status = g_setup.currentStatus.load(); // the stage is judged after the answer
+    AbortStage stage{status != nullptr, status && status->downloadComplete, status && status->packageRunning};
+    EventCode code = AbortEvent(stage);
+    wchar_t abortDetail[kExtraUnits] = {};
+    if (code == AbortedDuringDownload) {
+        status->abortRequested = true;
+        FormatAbortExtra(abortDetail,
+                         AbortSpeed(status->totalBytes, status->fraction, status->createdAt, NowSeconds()),
+                         status->lastPercent);
+    }
+    ReportEvent(code, code == AbortedDuringDownload ? abortDetail : nullptr);
+    StopWorker();
+    DeleteFileW(g_setup.packagePath);
+    return DefWindowProcW(window, WM_CLOSE, wParam, lParam);
+}

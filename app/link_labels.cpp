@@ -1,0 +1,78 @@
+#include "app/link_labels.h"
+
+#include "app/format_bounded.h"
+#include "app/raii.h"
+#include "net/reports.h"
+#include "net/vendor_connection.h"
+
+#include <shellapi.h>
+
+namespace {
+struct LinkRow {
+    const wchar_t* text;
+    COLORREF colour;
+    int fontHeight;
+    int fontWeight;
+    RECT textRect;
+    const wchar_t* pagePath;
+    bool reportsUse;
+};
+
+constexpr COLORREF kFace = RGB(240, 240, 240);
+
+// One table row per label: the three procedures differ in nothing else.
+constexpr LinkRow kRows[] = {
+    {L"Watch MORVELT Tutorial", RGB(0, 0, 255), 20, FW_NORMAL, {0, 0, 200, 30}, L"/tutorial?source=webinstaller", true},
+    {L"Privacy Policy.", RGB(128, 128, 128), 13, 0, {0, 0, 200, 20}, L"/privacy-policy", false},
+    {L"End User License Agreement.", RGB(128, 128, 128), 13, 0, {0, 0, 200, 20}, L"/end-user-agreement", false},
+};
+
+void PaintLink(HWND label, const LinkRow& row) {
+    raii::PaintScope paint(label);
+    HDC dc = paint.dc();
+    SetTextColor(dc, row.colour);
+    SetBkColor(dc, kFace);
+    raii::unique_gdi font(CreateFontW(row.fontHeight, 0, 0, 0, row.fontWeight, FALSE, TRUE, FALSE, DEFAULT_CHARSET,
+                                      OUT_OUTLINE_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, VARIABLE_PITCH,
+                                      nullptr));
+    raii::SelectGuard select(dc, font.get());
+    RECT rect = row.textRect;
+    DrawTextW(dc, row.text, -1, &rect, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOCLIP);
+}
+
+void OpenPage(HWND label, const LinkRow& row) {
+    wchar_t address[2048];
+    if (FormatBounded(address, 2048, L"https://%s%s", kVendorHost, row.pagePath) < 0) return;
+    ShellExecuteW(label, L"open", address, nullptr, nullptr, SW_SHOWNORMAL);
+    if (row.reportsUse) StartReportThread(TutorialOpened);
+}
+
+LRESULT HandleLinkMessage(const LinkRow& row, HWND label, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_PAINT:
+        PaintLink(label, row);
+        break; // and on to the default procedure, as for every label message
+    case WM_SETCURSOR:
+        SetCursor(LoadCursorW(nullptr, IDC_HAND));
+        return TRUE;
+    case WM_LBUTTONDOWN:
+        OpenPage(label, row);
+        break;
+    default:
+        break;
+    }
+    return DefWindowProcW(label, message, wParam, lParam);
+}
+
+template <LinkLabel kWhich>
+LRESULT CALLBACK LinkLabelProc(HWND label, UINT message, WPARAM wParam, LPARAM lParam) {
+    return HandleLinkMessage(kRows[static_cast<int>(kWhich)], label, message, wParam, lParam);
+}
+} // namespace
+
+void MakeLinkLabel(HWND label, LinkLabel which) {
+    WNDPROC procedure = which == LinkLabel::Tutorial  ? LinkLabelProc<LinkLabel::Tutorial>
+                        : which == LinkLabel::Privacy ? LinkLabelProc<LinkLabel::Privacy>
+                                                      : LinkLabelProc<LinkLabel::Licence>;
+    SetWindowLongPtrW(label, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure));
+}

@@ -1,0 +1,72 @@
+// Entry of the installer: run modes, package path, the main window and the message loop.
+#include "app/format_bounded.h"
+#include "app/main_window.h"
+#include "app/raii.h"
+#include "app/setup_state.h"
+#include "app/switches_rules.h"
+#include "res/resource_ids.h"
+#include "restart/restart.h"
+#include "session/download_status.h"
+
+#include <objbase.h>
+#include <shlwapi.h>
+
+namespace {
+void ClearRunOnceValue() {
+    raii::unique_hkey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 0, KEY_WRITE,
+                      key.put()) == ERROR_SUCCESS)
+        (void)RegDeleteValueW(key.get(), L"MORVELT_SETUP");
+}
+
+bool ResumeScriptPresent() {
+    wchar_t path[MAX_PATH];
+    return ResumeScriptPath(path) && PathFileExistsW(path);
+}
+
+void BuildPackagePath() {
+    wchar_t temp[4000] = {};
+    // Without a temporary folder the package goes nowhere useful: an empty path makes the
+    // download, the run and the delete fail instead of touching the current folder.
+    DWORD n = GetTempPathW(4000, temp);
+    if (n == 0 || n >= 4000) {
+        g_setup.packagePath[0] = 0;
+        return;
+    }
+    FormatBounded(g_setup.packagePath, 4096, L"%s%s", temp, L"MORVELT_PACKAGE.exe");
+}
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int showCommand) {
+    LoadStringW(instance, IDS_CAPTION, g_setup.caption, 100);
+    LoadStringW(instance, IDS_CLASS_NAME, g_setup.className, 100);
+    RegisterMainClass(instance);
+    ClearRunOnceValue();
+
+    RunModes modes = DecideRunModes(arguments, ResumeScriptPresent());
+    if (modes.deleteResumeScript) DeleteResumeScript();
+    g_setup.continueAfterRestart = modes.continueAfterRestart;
+    g_setup.restartPending = modes.restartPending;
+    g_setup.autoInstall = modes.autoInstall;
+    g_setup.autoLaunch = modes.autoLaunch;
+    BuildPackagePath();
+
+    // The desktop shell's automation objects are reached from this thread at launch time;
+    // a single-threaded apartment suits a thread that pumps messages.
+    (void)CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+
+    if (!CreateMainWindow(instance, showCommand)) return 0;
+
+    if (g_setup.restartPending) {
+        g_setup.currentStatus = new DownloadStatus(g_setup.mainWindow);
+        EnterRestartPending();
+        RequestRestart(nullptr);
+    }
+
+    MSG message{};
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return static_cast<int>(message.wParam);
+}

@@ -1,0 +1,141 @@
+#include "app/main_window.h"
+
+#include "app/commands.h"
+#include "app/link_labels.h"
+#include "app/painting.h"
+#include "app/setup_state.h"
+#include "app/window_rules.h"
+#include "net/reports.h"
+#include "res/resource_ids.h"
+#include "session/download_status.h"
+
+#include <commctrl.h>
+#include <rpc.h>
+#include <windowsx.h>
+
+namespace {
+constexpr COLORREF kFace = RGB(240, 240, 240);
+
+HWND MakeChild(const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y, int w, int h, int id,
+               HINSTANCE instance) {
+    return CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, g_setup.mainWindow,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+}
+
+void CreateControls() {
+    HINSTANCE instance = g_setup.moduleInstance;
+    g_setup.installButton =
+        MakeChild(L"BUTTON", L"Download and Install", WS_TABSTOP | BS_FLAT, 150, 245, 200, 30, kInstallCommand, instance);
+    g_setup.licenceLink =
+        MakeChild(L"STATIC", L"End User License Agreement.", WS_TABSTOP | SS_NOTIFY, 244, 303, 139, 18, 0, nullptr);
+    MakeLinkLabel(g_setup.licenceLink, LinkLabel::Licence);
+    g_setup.privacyLink = MakeChild(L"STATIC", L"Privacy Policy.", WS_TABSTOP | SS_NOTIFY, 389, 303, 67, 18, 0, nullptr);
+    MakeLinkLabel(g_setup.privacyLink, LinkLabel::Privacy);
+    g_setup.tutorialLink =
+        MakeChild(L"STATIC", L"Watch MORVELT Tutorial", WS_TABSTOP | SS_NOTIFY, 160, 215, 180, 25, 0, nullptr);
+    MakeLinkLabel(g_setup.tutorialLink, LinkLabel::Tutorial);
+    ShowWindow(g_setup.tutorialLink, SW_HIDE);
+    g_setup.progressBar = MakeChild(PROGRESS_CLASSW, nullptr, PBS_SMOOTH, 20, 185, 460, 30, 0, instance);
+}
+
+void SetUpProgressBar() {
+    SendMessageW(g_setup.progressBar, PBM_SETMARQUEE, 0, 0);
+    SendMessageW(g_setup.progressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 200));
+    SendMessageW(g_setup.progressBar, PBM_SETPOS, 0, 0);
+}
+
+void CentreWindow(HWND window) {
+    HMONITOR monitor = MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST);
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (!monitor || !GetMonitorInfoW(monitor, &info)) return;
+    window_rules::Point origin = window_rules::CentredOrigin(info.rcWork.right - info.rcWork.left,
+                                                             info.rcWork.bottom - info.rcWork.top);
+    SetWindowPos(window, HWND_TOP, origin.x, origin.y, 0, 0, SWP_NOSIZE);
+}
+
+void CreateSessionId() {
+    UUID uuid;
+    RPC_WSTR text = nullptr;
+    // The text is kept for the whole run. Without a UUID, or without its text form, the
+    // run reports as "DEFAULT".
+    if (UuidCreate(&uuid) == RPC_S_OK && UuidToStringW(&uuid, &text) == RPC_S_OK && text)
+        g_setup.sessionId = reinterpret_cast<const wchar_t*>(text);
+    else
+        g_setup.sessionId = L"DEFAULT";
+}
+
+LRESULT OnHitTest(HWND window, WPARAM wParam, LPARAM lParam) {
+    POINT point{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    ScreenToClient(window, &point);
+    LRESULT hit = DefWindowProcW(window, WM_NCHITTEST, wParam, lParam);
+    if (!window_rules::InGlyphCorner(point.x, point.y) && hit == HTCLIENT) return HTCAPTION;
+    return hit;
+}
+
+void OnLeftButtonDown(HWND window, LPARAM lParam) {
+    switch (window_rules::GlyphAt(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam))) {
+    case window_rules::Glyph::Close: SendMessageW(window, WM_CLOSE, 0, 0); break;
+    case window_rules::Glyph::Minimise: ShowWindow(window, SW_MINIMIZE); break;
+    case window_rules::Glyph::None: break;
+    }
+}
+} // namespace
+
+void RegisterMainClass(HINSTANCE instance) {
+    WNDCLASSEXW cls{};
+    cls.cbSize = sizeof cls;
+    cls.style = CS_HREDRAW | CS_VREDRAW;
+    cls.lpfnWndProc = MainWindowProc;
+    cls.hInstance = instance;
+    cls.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_LARGE));
+    cls.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(IDI_SMALL));
+    cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    cls.hbrBackground = CreateSolidBrush(kFace); // owned by the class for the whole run
+    cls.lpszClassName = g_setup.className;
+    RegisterClassExW(&cls);
+}
+
+bool CreateMainWindow(HINSTANCE instance, int showCommand) {
+    g_setup.moduleInstance = instance;
+    HWND window = CreateWindowExW(0, g_setup.className, g_setup.caption, WS_POPUP, CW_USEDEFAULT, 0,
+                                  window_rules::kWidth, window_rules::kHeight, nullptr, nullptr, instance, nullptr);
+    if (!window) return false;
+    g_setup.mainWindow = window;
+    CreateControls();
+    ShowWindow(window, showCommand);
+    UpdateWindow(window);
+    SetUpProgressBar();
+    CentreWindow(window);
+    CreateSessionId();
+    StartReportThread(SetupStarted);
+    if (g_setup.autoInstall) SendMessageW(window, WM_COMMAND, kInstallCommand, 0);
+    return true;
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_PAINT:
+        PaintMainWindow(window);
+        return 0;
+    case WM_NCHITTEST:
+        return OnHitTest(window, wParam, lParam);
+    case WM_LBUTTONDOWN:
+        OnLeftButtonDown(window, lParam);
+        return 0;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == kInstallCommand) HandleInstallCommand(window);
+        return DefWindowProcW(window, message, wParam, lParam);
+    case WM_CLOSE:
+        HandleCloseRequest(window, wParam, lParam);
+        return 0;
+    case kRetireStatusMessage:
+        delete reinterpret_cast<DownloadStatus*>(lParam);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}

@@ -1,0 +1,59 @@
+# Windows build (mingw-w64 i686): the installer, its unit tests for Wine, the test fakes,
+# the UI driver and the benchmark programs.
+set(MORVELT_WIN_FLAGS -municode -Wall -Wextra -fno-exceptions -fno-rtti -Os
+    -ffunction-sections -fdata-sections -DUNICODE -D_UNICODE -DWIN32_LEAN_AND_MEAN -D_WIN32_WINNT=0x0601)
+set(MORVELT_STATIC -static -static-libgcc -static-libstdc++ -municode -Wl,--gc-sections)
+target_compile_options(morvelt_rules PRIVATE ${MORVELT_WIN_FLAGS})
+
+# Images are generated from source; the resource script pulls them from the build tree.
+set(MORVELT_GEN ${CMAKE_BINARY_DIR}/res)
+set(MORVELT_IMAGES ${MORVELT_GEN}/title_icon.bmp ${MORVELT_GEN}/logo.bmp
+    ${MORVELT_GEN}/large.ico ${MORVELT_GEN}/small.ico)
+add_custom_command(OUTPUT ${MORVELT_IMAGES}
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/res/make_images.py ${MORVELT_GEN}
+    DEPENDS ${CMAKE_SOURCE_DIR}/res/make_images.py
+    COMMENT "Generating the installer's images")
+add_custom_target(morvelt_images DEPENDS ${MORVELT_IMAGES})
+
+file(GLOB MORVELT_WIN_SOURCES CONFIGURE_DEPENDS
+     ${CMAKE_SOURCE_DIR}/app/*.cpp ${CMAKE_SOURCE_DIR}/session/*.cpp ${CMAKE_SOURCE_DIR}/net/*.cpp
+     ${CMAKE_SOURCE_DIR}/restart/*.cpp ${CMAKE_SOURCE_DIR}/launch/*.cpp)
+list(REMOVE_ITEM MORVELT_WIN_SOURCES ${MORVELT_RULE_SOURCES})
+
+enable_language(RC)
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${MORVELT_GEN} -I${CMAKE_SOURCE_DIR}/res")
+add_executable(MORVELTSetup WIN32 ${MORVELT_WIN_SOURCES} ${CMAKE_SOURCE_DIR}/res/setup.rc)
+add_dependencies(MORVELTSetup morvelt_images)
+set_source_files_properties(${CMAKE_SOURCE_DIR}/res/setup.rc PROPERTIES
+    OBJECT_DEPENDS "${MORVELT_IMAGES};${CMAKE_SOURCE_DIR}/res/setup.manifest")
+target_compile_options(MORVELTSetup PRIVATE ${MORVELT_WIN_FLAGS})
+target_link_options(MORVELTSetup PRIVATE ${MORVELT_STATIC} -mwindows -s)
+target_link_libraries(MORVELTSetup PRIVATE morvelt_rules user32 gdi32 comctl32 winhttp urlmon
+    advapi32 shell32 shlwapi ole32 oleaut32 rpcrt4 uuid)
+
+# The rules' unit tests, cross-built to run under Wine.
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+file(GLOB MORVELT_UNIT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*_test.cpp)
+add_executable(unit_tests_win ${MORVELT_UNIT_TESTS})
+target_compile_options(unit_tests_win PRIVATE -DUNICODE -D_UNICODE)
+target_link_options(unit_tests_win PRIVATE -static -static-libgcc -static-libstdc++)
+target_link_libraries(unit_tests_win PRIVATE morvelt_rules GTest::gtest_main)
+
+# Small Windows programs for the tests and the benchmarks: one executable per source file.
+function(morvelt_tool_dir dir)
+    file(GLOB tools CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp)
+    foreach(src ${tools})
+        get_filename_component(name ${src} NAME_WE)
+        add_executable(${name} ${src})
+        target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+        target_compile_options(${name} PRIVATE -municode -Os -DUNICODE -D_UNICODE -D_WIN32_WINNT=0x0601)
+        target_link_options(${name} PRIVATE ${MORVELT_STATIC} -s)
+        target_link_libraries(${name} PRIVATE user32 gdi32 comctl32 advapi32 shell32 shlwapi ole32
+            oleaut32 urlmon winhttp psapi crypt32 uuid)
+    endforeach()
+endfunction()
+morvelt_tool_dir(tests/fakes)
+morvelt_tool_dir(tests/driver)
+morvelt_tool_dir(bench)

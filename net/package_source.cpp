@@ -1,0 +1,41 @@
+#include "net/package_source.h"
+
+#include "net/download_rules.h"
+#include "net/report_rules.h"
+#include "net/vendor_connection.h"
+#include "session/download_status.h"
+
+#include <cstring>
+
+bool LookupPackageName(char* packageName) {
+    VendorRequest r;
+    if (!OpenVendorConnection(r)) return false;
+    wchar_t target[kTargetUnits];
+    BuildLookupTarget(target, NextRandom());
+    if (SendVendorGet(r, target) != ExchangeResult::Received) return false;
+
+    LookupBody body(packageName);
+    for (;;) {
+        DWORD available = 0;
+        (void)WinHttpQueryDataAvailable(r.request.get(), &available);
+        raii::heap_bytes chunk(static_cast<size_t>(available) + 1);
+        if (!chunk) return false;
+        DWORD read = 0;
+        if (!WinHttpReadData(r.request.get(), chunk.get(), available, &read)) return false;
+        if (read > available) return false; // a client that claims more than it was given
+        if (!body.Add(chunk.get(), read)) return false;
+        if (available == 0) break;
+    }
+    return body.Finish();
+}
+
+bool DownloadPackage(const char* packageName, const wchar_t* packagePath, DownloadStatus* status) {
+    size_t length = strlen(packageName);
+    raii::heap_bytes wide(2 * (length + 1));
+    if (!wide) return false;
+    wchar_t* widened = reinterpret_cast<wchar_t*>(wide.get());
+    WidenBytes(packageName, widened, length + 1);
+    wchar_t url[kUrlUnits];
+    BuildDownloadUrl(url, kDownloadHost, widened);
+    return URLDownloadToFileW(nullptr, url, packagePath, 0, status) == S_OK;
+}

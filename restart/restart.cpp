@@ -1,0 +1,99 @@
+#include "restart/restart.h"
+
+#include "app/raii.h"
+#include "app/setup_state.h"
+#include "restart/resume_script_rules.h"
+#include "session/download_status.h"
+#include "session/file_helpers.h"
+
+#include <commctrl.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+namespace {
+constexpr const wchar_t* kDefaultRestartQuestion =
+    L"To continue installation you have to reboot your PC. Would you like reboot your PC now? MORVELT will "
+    L"automatically continue installation process.";
+constexpr DWORD kRestartReason = 0x80020003; // planned, operating system, upgrade
+} // namespace
+
+bool ResumeScriptPath(wchar_t* path) {
+    path[0] = 0;
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_STARTUP, nullptr, SHGFP_TYPE_CURRENT, path))) {
+        path[0] = 0;
+        return false;
+    }
+    (void)PathAppendW(path, L"MORVELT_SETUP.bat");
+    return true;
+}
+
+void WriteResumeScript(const char* installerPath, const char* resumeArguments) {
+    wchar_t path[MAX_PATH];
+    if (!ResumeScriptPath(path)) return;
+    // CREATE_NEW: a script left by an earlier cycle is never replaced.
+    raii::unique_file file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return;
+    ResumeScriptPieces pieces = ResumeScriptLayout(installerPath, resumeArguments);
+    for (size_t i = 0; i < 5; ++i) {
+        DWORD written = 0;
+        (void)WriteFile(file.get(), pieces.text[i], static_cast<DWORD>(pieces.length[i]), &written, nullptr);
+    }
+}
+
+void DeleteResumeScript() {
+    wchar_t path[MAX_PATH];
+    if (ResumeScriptPath(path) && PathFileExistsW(path)) (void)DeleteOrSchedule(path);
+}
+
+void InstallerPathForScript(char* path) {
+    // The command processor reads the script as ANSI text. A path with characters the ANSI
+    // code page cannot hold would come out with '?' in it and start nothing; its short
+    // form is plain ASCII on every file system that makes short names, so take that.
+    path[0] = 0;
+    DWORD n = GetModuleFileNameA(nullptr, path, kInstallerPathBytes);
+    path[kInstallerPathBytes - 1] = 0;
+    wchar_t wide[MAX_PATH];
+    DWORD w = GetModuleFileNameW(nullptr, wide, MAX_PATH);
+    if (n == 0 || w == 0 || w >= MAX_PATH) return;
+    BOOL lossy = FALSE;
+    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, nullptr, 0, nullptr, &lossy) > 0 && !lossy)
+        return;
+    wchar_t shortPath[MAX_PATH];
+    DWORD s = GetShortPathNameW(wide, shortPath, MAX_PATH);
+    if (s == 0 || s >= MAX_PATH) return;
+    char ansi[kInstallerPathBytes];
+    lossy = FALSE;
+    int a = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, shortPath, -1, ansi, sizeof ansi, nullptr, &lossy);
+    if (a > 0 && !lossy) lstrcpynA(path, ansi, kInstallerPathBytes);
+}
+
+void EnterRestartPending() {
+    g_setup.restartPending = true;
+    HWND bar = g_setup.progressBar;
+    SendMessageW(bar, PBM_SETMARQUEE, FALSE, 0);
+    SetWindowLongW(bar, GWL_STYLE, GetWindowLongW(bar, GWL_STYLE) & ~PBS_MARQUEE);
+    SendMessageW(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 200));
+    SendMessageW(bar, PBM_SETPOS, 200, 0);
+    SendMessageW(bar, PBM_SETSTATE, PBST_ERROR, 0);
+    if (DownloadStatus* status = g_setup.currentStatus.load()) {
+        status->succeeded = false;
+        status->SetStatusText(L"Restart your PC to continue the installation process...");
+        status->InvalidateStatus();
+    }
+    EnableWindow(g_setup.installButton, FALSE);
+}
+
+void RequestRestart(const wchar_t* question) {
+    raii::unique_handle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) return;
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    if (!LookupPrivilegeValueW(nullptr, L"SeShutdownPrivilege", &privileges.Privileges[0].Luid)) return;
+    SetLastError(0);
+    if (!AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr)) return;
+    if (GetLastError() != 0) return; // ERROR_NOT_ALL_ASSIGNED: the user may not restart
+    int answer = MessageBoxW(g_setup.mainWindow, question ? question : kDefaultRestartQuestion, g_setup.caption,
+                             MB_YESNO | MB_ICONQUESTION);
+    if (answer == IDYES) (void)ExitWindowsEx(EWX_REBOOT | EWX_FORCE, kRestartReason);
+}

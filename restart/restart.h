@@ -1,0 +1,14 @@
+#pragma once
+#include <windows.h>
+
+// Path of "MORVELT_SETUP.bat" in the all-users Startup folder (260 units).
+[[nodiscard]] bool ResumeScriptPath(wchar_t* path);
+void WriteResumeScript(const char* installerPath, const char* resumeArguments);
+void DeleteResumeScript();
+
+// The installer's own path as ANSI text for the script (260 bytes).
+void InstallerPathForScript(char* path);
+
+void EnterRestartPending();
+// Asks the given question (or the default one when null) and restarts on Yes.
+void RequestRestart(const wchar_t* question);

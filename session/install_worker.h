@@ -1,0 +1,15 @@
+#pragma once
+#include <windows.h>
+
+// Thread procedure of one install attempt; the parameter is the main window.
+DWORD WINAPI InstallWorker(LPVOID mainWindow);
+
+// Called by the worker before every step the user or the server could notice. Once an
+// abort is confirmed the worker stops here for good, holding nothing, until it is ended.
+void WorkerCheckpoint();
+
+// Enumeration callback: finds the package's own setup window.
+BOOL CALLBACK FindChildSetupWindow(HWND window, LPARAM resultSlot);
+
+// Runs a program with the given whole command line, answering its process (or none).
+[[nodiscard]] HANDLE StartProgram(const wchar_t* application, const wchar_t* commandLine);

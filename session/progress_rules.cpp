@@ -1,0 +1,74 @@
+#include "session/progress_rules.h"
+
+#include "app/format_bounded.h"
+
+#include <climits>
+
+namespace progress {
+
+int32_t SecondsLeft(uint32_t bytesLeft, double speedKbPerSec) {
+    double seconds = static_cast<double>(bytesLeft) * (1.0 / 1024.0) / speedKbPerSec;
+    if (!(seconds < 2147483647.0)) return INT32_MAX; // also catches NaN and infinity
+    if (seconds <= -2147483648.0) return INT32_MIN;
+    return static_cast<int32_t>(seconds);
+}
+
+void FormatDetail(wchar_t* out, double speedKbPerSec, uint32_t bytesLeft) {
+    int32_t secondsLeft = SecondsLeft(bytesLeft, speedKbPerSec);
+    int32_t timeLeft = secondsLeft;
+    const wchar_t* timeUnit = L"secs";
+    if (secondsLeft > 100) {
+        timeLeft = secondsLeft / 60;
+        timeUnit = L"mins";
+    }
+    double speed = speedKbPerSec;
+    const wchar_t* speedUnit = L"kB/sec";
+    if (speed > 1024.0) {
+        speed = speed * (1.0 / 1024.0);
+        speedUnit = L"MB/sec";
+    }
+    FormatBounded(out, kTextUnits, L"(%0.1f %s, Time Left: %d %s)", speed, speedUnit, timeLeft, timeUnit);
+}
+
+double AverageSpeed(double kilobytes, int64_t elapsedSeconds) {
+    if (elapsedSeconds <= 0) return 0.0;
+    return kilobytes / static_cast<double>(elapsedSeconds);
+}
+
+Effects ApplyProgress(Figures& f, uint32_t progress, uint32_t maximum, int64_t now) {
+    Effects e;
+    if (maximum == 0) return e;
+
+    f.fraction = static_cast<double>(progress) / static_cast<double>(maximum);
+    double percentValue = f.fraction * 100.0;
+    int32_t percent = percentValue >= 2147483647.0 ? INT32_MAX : static_cast<int32_t>(percentValue);
+    if (percent != f.lastPercent) {
+        FormatBounded(e.statusText, kTextUnits, L"Downloading MORVELT... %d%%", percent);
+        f.lastPercent = percent;
+        e.statusChanged = true;
+    }
+
+    if (f.lastSampleTime == 0) {
+        f.lastSampleTime = now;
+    } else {
+        int64_t elapsed = now - f.lastSampleTime;
+        if (elapsed > 2) {
+            double kilobytes = static_cast<double>(static_cast<uint32_t>(progress - f.bytesAtLastSample)) *
+                               (1.0 / 1024.0);
+            double speed = kilobytes / static_cast<double>(elapsed);
+            if (speed > 0.0) {
+                FormatDetail(e.detailText, speed, static_cast<uint32_t>(maximum - progress));
+                e.detailChanged = true;
+            }
+            f.lastSampleTime = now;
+            f.bytesAtLastSample = progress;
+        }
+    }
+
+    int64_t sinceStart = now - f.createdAt;
+    if (sinceStart > 5) e.expand = true;
+    f.totalBytes = maximum;
+    return e;
+}
+
+} // namespace progress

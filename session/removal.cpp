@@ -1,0 +1,94 @@
+#include "session/removal.h"
+
+#include "app/format_bounded.h"
+#include "app/raii.h"
+#include "app/setup_state.h"
+#include "restart/restart.h"
+#include "restart/resume_script_rules.h"
+#include "session/download_status.h"
+#include "session/file_helpers.h"
+#include "session/install_worker.h"
+#include "session/path_rules.h"
+
+#include <shellapi.h>
+
+namespace {
+constexpr const wchar_t* kInstallKey = L"SOFTWARE\\Halvaren\\Quorbin Vantrelisk";
+constexpr const wchar_t* kUninstaller = L"Uninstall MORVELT.exe";
+constexpr const wchar_t* kComponentFolders[] = {L"Pellam", L"Ostrel", L"Vesk", L"Vantrelisk", L"Drummel"};
+constexpr const wchar_t* kUninstallerFiles[] = {L"Uninstall Ostrel.exe", L"Uninstall Drummel.exe",
+                                                L"Uninstall MORVELT.exe"};
+constexpr int kPathUnits = 2048;
+
+void RunUninstallerAndWait(HANDLE process) {
+    while (WaitForSingleObject(process, 300) == WAIT_TIMEOUT) Sleep(100);
+    Sleep(1000);
+}
+
+// The shell's delete of one folder; 0 on success.
+int ShellDeleteFolder(const wchar_t* path) {
+    wchar_t list[kPathUnits + 1];
+    if (FormatBounded(list, kPathUnits, L"%s", path) < 0) return -1;
+    list[lstrlenW(list) + 1] = 0; // a list of one path ends in a second terminator
+    SHFILEOPSTRUCTW operation{};
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = list;
+    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
+    return SHFileOperationW(&operation);
+}
+
+[[noreturn]] void TakeRestartPath() {
+    EnterRestartPending();
+    char installerPath[kInstallerPathBytes];
+    InstallerPathForScript(installerPath);
+    WriteResumeScript(installerPath, g_setup.autoLaunch ? "/c /l" : "/c");
+    RequestRestart(nullptr);
+    ExitThread(0);
+}
+} // namespace
+
+void RemovePreviousInstallation() {
+    raii::unique_hkey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return;
+    wchar_t installRoot[kValueUnits];
+    DWORD bytes = sizeof installRoot;
+    if (RegQueryValueExW(key.get(), nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(installRoot), &bytes) !=
+        ERROR_SUCCESS)
+        return;
+    if (!InstallRootFromValue(installRoot, bytes)) return;
+
+    wchar_t path[kPathUnits];
+    if (FormatBounded(path, kPathUnits, L"%s%s", installRoot, kUninstaller) < 0 || !EntryExists(path)) return;
+
+    WorkerCheckpoint();
+    if (DownloadStatus* status = g_setup.currentStatus.load()) {
+        status->SetStatusText(L"Uninstalling previous version of MORVELT...");
+        status->InvalidateStatus();
+    }
+    {
+        raii::unique_handle uninstaller(StartProgram(path, L" /S"));
+        if (!uninstaller) return;
+        RunUninstallerAndWait(uninstaller.get());
+    }
+
+    bool allClean = true;
+    for (const wchar_t* folder : kComponentFolders) {
+        WorkerCheckpoint();
+        if (FormatBounded(path, kPathUnits, L"%s%s", installRoot, folder) < 0) continue;
+        DWORD attributes = GetFileAttributesW(path);
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+        if (ShellDeleteFolder(path) != 0) {
+            DeleteTreeContents(path);
+            allClean = false;
+        }
+    }
+    for (const wchar_t* file : kUninstallerFiles) {
+        WorkerCheckpoint();
+        if (FormatBounded(path, kPathUnits, L"%s%s", installRoot, file) < 0) continue;
+        if (EntryExists(path) && !DeleteOrSchedule(path)) allClean = false;
+    }
+    if (allClean) return;
+    key.reset();
+    WorkerCheckpoint();
+    TakeRestartPath();
+}
