@@ -150,7 +150,7 @@ int FormatWithSource(wchar_t* dest, size_t capacity, const wchar_t* format, ArgS
     }
     BoundedOut out{dest, capacity};
     bool malformed = false;
-    for (const wchar_t* f = format; *f != 0 && !out.overflow && !malformed; ++f) {
+    for (const wchar_t* f = format; !malformed && !out.overflow && *f != 0; ++f) {
         if (*f != L'%') {
             out.Put(*f);
             continue;
