@@ -112,8 +112,14 @@ void PutFloat(BoundedOut& out, const Spec& spec, wchar_t conv, double value) {
     narrowSpec[p] = '\0';
     // Width and precision are capped at kMaxField, and a double has at most 309 integer digits.
     char text[kMaxField + 400];
+#ifdef _WIN32
+    // The system C library's formatter: the portable one would add a printf engine of its
+    // own to the executable. It answers -1 rather than a length when the text does not fit.
+    int n = _snprintf(text, sizeof text, narrowSpec, spec.width, spec.precision < 0 ? 6 : spec.precision, value);
+#else
     int n = std::snprintf(text, sizeof text, narrowSpec, spec.width, spec.precision < 0 ? 6 : spec.precision,
                           value);
+#endif
     if (n < 0 || static_cast<size_t>(n) >= sizeof text) {
         out.overflow = true;
         return;

@@ -1,6 +1,6 @@
 # Windows build (mingw-w64 i686): the installer, its unit tests for Wine, the test fakes,
 # the UI driver and the benchmark programs.
-set(MORVELT_WIN_FLAGS -municode -Wall -Wextra -fno-exceptions -fno-rtti -Os
+set(MORVELT_WIN_FLAGS -municode -Wall -Wextra -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-asynchronous-unwind-tables -Os
     -ffunction-sections -fdata-sections -DUNICODE -D_UNICODE -DWIN32_LEAN_AND_MEAN -D_WIN32_WINNT=0x0601)
 set(MORVELT_STATIC -static -static-libgcc -static-libstdc++ -municode -Wl,--gc-sections)
 target_compile_options(morvelt_rules PRIVATE ${MORVELT_WIN_FLAGS})

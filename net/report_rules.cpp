@@ -7,10 +7,14 @@ int RandomStep(uint32_t& state) {
     return static_cast<int>((state >> 16) & 0x7FFFu);
 }
 
+#ifndef _WIN32
+// The executable keeps the state in a thread-local slot of its own (net/reports.cpp): the
+// compiler's thread_local would bring a threads library into it.
 int NextRandom() {
     thread_local uint32_t state = 1;
     return RandomStep(state);
 }
+#endif
 
 int BuildReportTarget(wchar_t* out, int r, const wchar_t* sessionId, EventCode code, const wchar_t* extras) {
     if (extras)

@@ -3,6 +3,20 @@
 #include "app/setup_state.h"
 #include "net/vendor_connection.h"
 
+namespace {
+// Each thread's sequence state, starting at 1. The slot starts at 0 on every thread, so it
+// holds the state minus one.
+const DWORD g_randomSlot = TlsAlloc();
+} // namespace
+
+int NextRandom() {
+    DWORD slot = g_randomSlot;
+    uint32_t state = static_cast<uint32_t>(reinterpret_cast<UINT_PTR>(TlsGetValue(slot))) + 1u;
+    int value = RandomStep(state);
+    TlsSetValue(slot, reinterpret_cast<LPVOID>(static_cast<UINT_PTR>(state - 1u)));
+    return value;
+}
+
 void ReportEvent(EventCode code, const wchar_t* extras) {
     VendorRequest r;
     if (!OpenVendorConnection(r)) return;
