@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Runs every test: the rules' unit tests natively under ASan/UBSan and again under Wine,
+# a short run of each fuzz target, and the end-to-end scenarios of the real executable
+# under Wine and Xvfb. Installs what it needs first. Exits non-zero when anything fails.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+bash scripts/setup-deps.sh || exit 1
+bash scripts/build.sh || exit 1
+
+failed=()
+run() { # name, command...
+  local name=$1; shift
+  echo "=== $name"
+  if "$@"; then echo "=== $name: ok"; else echo "=== $name: FAILED"; failed+=("$name"); fi
+}
+
+run "unit tests (native, sanitizers)" ctest --test-dir build/native --output-on-failure
+
+wine_unit() {
+  local prefix=$root/build/wine-unit-prefix
+  export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  [ -f "$prefix/system.reg" ] || wineboot --init >/dev/null 2>&1
+  local rc=0
+  wine build/win/unit_tests_win.exe || rc=$?
+  wineserver -k 2>/dev/null || true
+  return $rc
+}
+run "unit tests (Windows build under Wine)" wine_unit
+
+if [ -x scripts/fuzz.sh ]; then
+  run "fuzz targets (short runs)" bash scripts/fuzz.sh "${MORVELT_FUZZ_SECONDS:-5}"
+fi
+if [ -x scripts/static-analysis.sh ]; then
+  run "static analysis" bash scripts/static-analysis.sh
+fi
+if [ -x scripts/e2e.sh ]; then
+  run "end to end (Wine + Xvfb)" bash scripts/e2e.sh
+fi
+
+echo
+if [ ${#failed[@]} -eq 0 ]; then
+  echo "ALL TEST LAYERS PASSED"
+  exit 0
+fi
+echo "FAILED LAYERS: ${failed[*]}"
+exit 1
