@@ -100,7 +100,7 @@ LRESULT HandleCloseRequest(HWND window, WPARAM wParam, LPARAM lParam) {
     AbortStage stage{status != nullptr, status && status->downloadComplete, status && status->packageRunning};
     EventCode code = AbortEvent(stage);
     wchar_t abortDetail[kExtraUnits] = {};
-    if (code == AbortedDuringDownload) {
+    if (code == AbortedDuringDownload && status) {
         status->abortRequested = true;
         FormatAbortExtra(abortDetail,
                          AbortSpeed(status->totalBytes, status->fraction, status->createdAt, NowSeconds()),

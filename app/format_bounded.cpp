@@ -54,8 +54,8 @@ void PutInteger(BoundedOut& out, const Spec& spec, wchar_t conv, long long value
     bool negative = false;
     if (isSigned) {
         switch (spec.longness) {
-        case -2: value = static_cast<signed char>(value); break;
-        case -1: value = static_cast<short>(value); break;
+        case -2: value = ((value & 0xFF) ^ 0x80) - 0x80; break; // as a signed char
+        case -1: value = ((value & 0xFFFF) ^ 0x8000) - 0x8000; break; // as a short
         case 0:
         case 1: value = static_cast<int32_t>(value); break;
         default: break;
@@ -241,25 +241,27 @@ int FormatWithSource(wchar_t* dest, size_t capacity, const wchar_t* format, ArgS
 namespace {
 class VaSource final : public ArgSource {
 public:
-    explicit VaSource(va_list& list) : list_(list) {}
+    explicit VaSource(va_list list) { va_copy(list_, list); }
+    VaSource(const VaSource&) = delete;
+    VaSource& operator=(const VaSource&) = delete;
+    ~VaSource() { va_end(list_); }
+    // The list is copied in the constructor; the analyzer does not follow it into members.
+    // NOLINTBEGIN(clang-analyzer-valist.Uninitialized)
     long long NextInt(bool isLongLong) override { return isLongLong ? va_arg(list_, long long) : va_arg(list_, int); }
     double NextDouble() override { return va_arg(list_, double); }
     const wchar_t* NextText() override { return va_arg(list_, const wchar_t*); }
+    // NOLINTEND(clang-analyzer-valist.Uninitialized)
 
 private:
-    va_list& list_;
+    va_list list_;
 };
 } // namespace
 
 } // namespace fmt
 
 int FormatBoundedV(wchar_t* dest, size_t capacity, const wchar_t* format, va_list args) {
-    va_list copy;
-    va_copy(copy, args);
-    fmt::VaSource source(copy);
-    int result = fmt::FormatWithSource(dest, capacity, format, source);
-    va_end(copy);
-    return result;
+    fmt::VaSource source(args);
+    return fmt::FormatWithSource(dest, capacity, format, source);
 }
 
 int FormatBounded(wchar_t* dest, size_t capacity, const wchar_t* format, ...) {
