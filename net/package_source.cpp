@@ -30,12 +30,15 @@ bool LookupPackageName(char* packageName) {
 }
 
 bool DownloadPackage(const char* packageName, const wchar_t* packagePath, DownloadStatus* status) {
-    size_t length = strlen(packageName);
-    raii::heap_bytes wide(2 * (length + 1));
-    if (!wide) return false;
-    wchar_t* widened = reinterpret_cast<wchar_t*>(wide.get());
-    WidenBytes(packageName, widened, length + 1);
     wchar_t url[kUrlUnits];
-    BuildDownloadUrl(url, kDownloadHost, widened);
+    {
+        size_t length = strlen(packageName);
+        raii::heap_bytes wide(2 * (length + 1));
+        if (!wide) return false;
+        wchar_t* widened = reinterpret_cast<wchar_t*>(wide.get());
+        WidenBytes(packageName, widened, length + 1);
+        // A name too long for the address leaves it empty, and the download service refuses it.
+        BuildDownloadUrl(url, kDownloadHost, widened);
+    }
     return URLDownloadToFileW(nullptr, url, packagePath, 0, status) == S_OK;
 }
