@@ -1,0 +1,44 @@
+// trustca <cert.der>: adds a DER certificate to the machine's Root store of this prefix, so
+// that WinHTTP and the download service trust servers whose chain ends in it.
+// Prints {"added":true} or the failing step with its error code; exit code 0 on success.
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+int Fail(const char* step) {
+    std::printf("{\"added\":false,\"step\":\"%s\",\"error\":%lu}\n", step, GetLastError());
+    return 1;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: trustca <cert.der>\n");
+        return 2;
+    }
+    HANDLE file = CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return Fail("open");
+    std::vector<BYTE> der(GetFileSize(file, nullptr));
+    DWORD got = 0;
+    BOOL read = ReadFile(file, der.data(), static_cast<DWORD>(der.size()), &got, nullptr);
+    CloseHandle(file);
+    if (!read || got != der.size() || der.empty()) return Fail("read");
+
+    HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+    if (!root) return Fail("CertOpenStore");
+    BOOL added = CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()),
+                                                  CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+    DWORD error = GetLastError();
+    CertCloseStore(root, 0);
+    if (!added) {
+        SetLastError(error);
+        return Fail("CertAddEncodedCertificateToStore");
+    }
+    std::printf("{\"added\":true}\n");
+    return 0;
+}

@@ -1,0 +1,739 @@
+// uidriver: reads and drives the windows of other processes in the same Wine prefix for the
+// end-to-end tests. Every command prints one JSON value on stdout (UTF-8).
+//
+//   uidriver windows [--pid N] [--title T] [--class C]   top-level windows and their controls
+//   uidriver msgbox [--pid N]                            open message boxes: title, text, icon, buttons
+//   uidriver press <button text | id> [--pid N]          presses a button of the first message box
+//   uidriver waitwindow [--class C] [--title T] [--pid N] [--visible] --timeout MS
+//   uidriver cursor                                      current cursor: hand, arrow, position
+//   uidriver cursorprobe [--ms N]                        shows one hand-cursor and one arrow-cursor window
+//   uidriver proc <pid>                                  handle count, working set, GDI/USER objects
+//   uidriver ps                                          running processes
+//   uidriver screen                                      screen size, work area, monitors
+//   uidriver send|post <hwnd> <msg> <wparam> <lparam>    sends or posts one message
+//
+// Exit code 0 when the command found what it was asked for, 1 when not, 2 on bad usage.
+#include <windows.h>
+#include <commctrl.h>
+#include <psapi.h>
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+// ---- JSON output -------------------------------------------------------------------------
+
+class Json {
+public:
+    void Key(const wchar_t* key) {
+        Separate();
+        Quote(key);
+        out_ += L':';
+        afterKey_ = true;
+    }
+    void String(const wchar_t* text) {
+        Separate();
+        Quote(text);
+    }
+    void Quote(const wchar_t* text) {
+        out_ += L'"';
+        for (const wchar_t* p = text; *p; ++p) {
+            wchar_t c = *p;
+            if (c == L'"' || c == L'\\') {
+                out_ += L'\\';
+                out_ += c;
+            } else if (c < 0x20) {
+                wchar_t esc[8];
+                std::swprintf(esc, 8, L"\\u%04x", static_cast<unsigned>(c));
+                out_ += esc;
+            } else {
+                out_ += c;
+            }
+        }
+        out_ += L'"';
+    }
+    void Number(long long value) {
+        Separate();
+        out_ += std::to_wstring(value);
+    }
+    void Double(double value) {
+        Separate();
+        wchar_t text[32];
+        std::swprintf(text, 32, L"%.3f", value);
+        out_ += text;
+    }
+    void Bool(bool value) {
+        Separate();
+        out_ += value ? L"true" : L"false";
+    }
+    void Null() {
+        Separate();
+        out_ += L"null";
+    }
+    void Begin(wchar_t bracket) {
+        Separate();
+        out_ += bracket;
+    }
+    void End(wchar_t bracket) { out_ += bracket; }
+    void Rect(const RECT& r) {
+        Begin(L'[');
+        Number(r.left);
+        Number(r.top);
+        Number(r.right);
+        Number(r.bottom);
+        End(L']');
+    }
+    void Print() const {
+        int size = WideCharToMultiByte(CP_UTF8, 0, out_.c_str(), -1, nullptr, 0, nullptr, nullptr);
+        std::string utf8(size > 0 ? size - 1 : 0, '\0');
+        if (size > 1) WideCharToMultiByte(CP_UTF8, 0, out_.c_str(), -1, utf8.data(), size, nullptr, nullptr);
+        std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    }
+
+private:
+    // A comma before every value except the first of a container and the value after a key.
+    void Separate() {
+        if (afterKey_) {
+            afterKey_ = false;
+            return;
+        }
+        if (!out_.empty() && out_.back() != L'[' && out_.back() != L'{') out_ += L',';
+    }
+    std::wstring out_;
+    bool afterKey_ = false;
+};
+
+// ---- arguments -----------------------------------------------------------------------------
+
+struct Filter {
+    DWORD pid = 0;
+    const wchar_t* title = nullptr;
+    const wchar_t* className = nullptr;
+    bool visibleOnly = false;
+};
+
+const wchar_t* Option(int argc, wchar_t** argv, const wchar_t* name) {
+    for (int i = 2; i + 1 < argc; ++i)
+        if (std::wcscmp(argv[i], name) == 0) return argv[i + 1];
+    return nullptr;
+}
+
+bool Flag(int argc, wchar_t** argv, const wchar_t* name) {
+    for (int i = 2; i < argc; ++i)
+        if (std::wcscmp(argv[i], name) == 0) return true;
+    return false;
+}
+
+Filter ReadFilter(int argc, wchar_t** argv) {
+    Filter f;
+    if (const wchar_t* pid = Option(argc, argv, L"--pid")) f.pid = std::wcstoul(pid, nullptr, 0);
+    f.title = Option(argc, argv, L"--title");
+    f.className = Option(argc, argv, L"--class");
+    f.visibleOnly = Flag(argc, argv, L"--visible");
+    return f;
+}
+
+// ---- window reading ------------------------------------------------------------------------
+
+std::wstring ClassOf(HWND hwnd) {
+    wchar_t name[256] = L"";
+    GetClassNameW(hwnd, name, 256);
+    return name;
+}
+
+// WM_GETTEXT with a time-out, so a hung target cannot hang the driver.
+std::wstring TextOf(HWND hwnd) {
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length)) return L"";
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(hwnd, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG, 2000,
+                        &copied);
+    text.resize(copied);
+    return text;
+}
+
+LRESULT Ask(HWND hwnd, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0) {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(hwnd, msg, wParam, lParam, SMTO_ABORTIFHUNG, 2000, &result);
+    return static_cast<LRESULT>(result);
+}
+
+bool Matches(HWND hwnd, const Filter& f) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (f.pid && pid != f.pid) return false;
+    if (f.visibleOnly && !IsWindowVisible(hwnd)) return false;
+    if (f.className && ClassOf(hwnd) != f.className) return false;
+    if (f.title && TextOf(hwnd) != f.title) return false;
+    return true;
+}
+
+// Enumeration callbacks are stdcall on x86, which lambdas cannot be, hence plain functions.
+BOOL CALLBACK CollectWindow(HWND hwnd, LPARAM lParam) {
+    reinterpret_cast<std::vector<HWND>*>(lParam)->push_back(hwnd);
+    return TRUE;
+}
+
+std::vector<HWND> TopLevelWindows(const Filter& f) {
+    std::vector<HWND> all;
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&all));
+    std::vector<HWND> found;
+    for (HWND hwnd : all)
+        if (Matches(hwnd, f)) found.push_back(hwnd);
+    return found;
+}
+
+std::vector<HWND> ChildWindows(HWND parent) {
+    std::vector<HWND> children;
+    EnumChildWindows(parent, CollectWindow, reinterpret_cast<LPARAM>(&children));
+    return children;
+}
+
+void WriteControl(Json& json, HWND hwnd) {
+    HWND parent = GetParent(hwnd);
+    RECT r{};
+    GetWindowRect(hwnd, &r);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+    std::wstring cls = ClassOf(hwnd);
+    LONG style = GetWindowLongW(hwnd, GWL_STYLE);
+
+    json.Begin(L'{');
+    json.Key(L"hwnd");
+    json.Number(reinterpret_cast<LONG_PTR>(hwnd));
+    json.Key(L"parent");
+    json.Number(reinterpret_cast<LONG_PTR>(parent));
+    json.Key(L"class");
+    json.String(cls.c_str());
+    json.Key(L"text");
+    json.String(TextOf(hwnd).c_str());
+    json.Key(L"rect");
+    json.Rect(r);
+    json.Key(L"visible");
+    json.Bool(IsWindowVisible(hwnd));
+    json.Key(L"enabled");
+    json.Bool(IsWindowEnabled(hwnd));
+    json.Key(L"id");
+    json.Number(GetDlgCtrlID(hwnd));
+    json.Key(L"style");
+    json.Number(static_cast<unsigned long>(style));
+    json.Key(L"exstyle");
+    json.Number(static_cast<unsigned long>(GetWindowLongW(hwnd, GWL_EXSTYLE)));
+    if (_wcsicmp(cls.c_str(), PROGRESS_CLASSW) == 0) {
+        // PBM_GETRANGE with a null PBRANGE answers one limit, which works across processes.
+        json.Key(L"range");
+        json.Begin(L'[');
+        json.Number(static_cast<int>(Ask(hwnd, PBM_GETRANGE, TRUE)));
+        json.Number(static_cast<int>(Ask(hwnd, PBM_GETRANGE, FALSE)));
+        json.End(L']');
+        json.Key(L"pos");
+        json.Number(static_cast<int>(Ask(hwnd, PBM_GETPOS)));
+        json.Key(L"state");
+        json.Number(static_cast<int>(Ask(hwnd, PBM_GETSTATE)));
+        json.Key(L"marquee");
+        json.Bool((style & PBS_MARQUEE) != 0);
+    }
+    json.End(L'}');
+}
+
+void WriteTopLevel(Json& json, HWND hwnd) {
+    RECT r{};
+    GetWindowRect(hwnd, &r);
+    RECT client{};
+    GetClientRect(hwnd, &client);
+    DWORD pid = 0;
+    DWORD tid = GetWindowThreadProcessId(hwnd, &pid);
+
+    json.Begin(L'{');
+    json.Key(L"hwnd");
+    json.Number(reinterpret_cast<LONG_PTR>(hwnd));
+    json.Key(L"class");
+    json.String(ClassOf(hwnd).c_str());
+    json.Key(L"text");
+    json.String(TextOf(hwnd).c_str());
+    json.Key(L"rect");
+    json.Rect(r);
+    json.Key(L"client");
+    json.Rect(client);
+    json.Key(L"visible");
+    json.Bool(IsWindowVisible(hwnd));
+    json.Key(L"enabled");
+    json.Bool(IsWindowEnabled(hwnd));
+    json.Key(L"iconic");
+    json.Bool(IsIconic(hwnd));
+    json.Key(L"foreground");
+    json.Bool(GetForegroundWindow() == hwnd);
+    json.Key(L"style");
+    json.Number(static_cast<unsigned long>(GetWindowLongW(hwnd, GWL_STYLE)));
+    json.Key(L"exstyle");
+    json.Number(static_cast<unsigned long>(GetWindowLongW(hwnd, GWL_EXSTYLE)));
+    json.Key(L"owner");
+    json.Number(reinterpret_cast<LONG_PTR>(GetWindow(hwnd, GW_OWNER)));
+    json.Key(L"pid");
+    json.Number(pid);
+    json.Key(L"tid");
+    json.Number(tid);
+    json.Key(L"children");
+    json.Begin(L'[');
+    for (HWND child : ChildWindows(hwnd)) WriteControl(json, child);
+    json.End(L']');
+    json.End(L'}');
+}
+
+int CmdWindows(const Filter& f) {
+    Json json;
+    json.Begin(L'[');
+    for (HWND hwnd : TopLevelWindows(f)) WriteTopLevel(json, hwnd);
+    json.End(L']');
+    json.Print();
+    return 0;
+}
+
+int CmdWaitWindow(const Filter& f, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        std::vector<HWND> found = TopLevelWindows(f);
+        if (!found.empty()) {
+            Json json;
+            WriteTopLevel(json, found.front());
+            json.Print();
+            return 0;
+        }
+        if (GetTickCount() - start >= timeoutMs) break;
+        Sleep(50);
+    }
+    std::printf("null\n");
+    return 1;
+}
+
+// ---- message boxes -------------------------------------------------------------------------
+
+// Message boxes put their text in a static of id 0xFFFF and their icon in a static of id 0x440.
+constexpr int kMsgBoxTextId = 0xFFFF;
+constexpr int kMsgBoxIconId = 0x440;
+
+struct IconKind {
+    const wchar_t* name;
+    LPCWSTR id;
+};
+const IconKind kIcons[] = {{L"error", IDI_ERROR},
+                               {L"question", IDI_QUESTION},
+                               {L"warning", IDI_WARNING},
+                               {L"information", IDI_INFORMATION}};
+
+// Screen pixels of a window's client area, as 0x00RRGGBB values, row by row.
+std::vector<COLORREF> CaptureClient(HWND hwnd, int width, int height) {
+    std::vector<COLORREF> pixels;
+    POINT origin{0, 0};
+    ClientToScreen(hwnd, &origin);
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP dib = CreateDIBSection(mem, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (dib && bits) {
+        HGDIOBJ old = SelectObject(mem, dib);
+        BitBlt(mem, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY);
+        GdiFlush();
+        const DWORD* p = static_cast<const DWORD*>(bits);
+        pixels.assign(p, p + width * height);
+        SelectObject(mem, old);
+    }
+    if (dib) DeleteObject(dib);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+// The same icon drawn by this process over a given background colour.
+std::vector<COLORREF> RenderIcon(HICON icon, int width, int height, COLORREF background) {
+    std::vector<COLORREF> pixels(width * height, background);
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP dib = CreateDIBSection(mem, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (dib && bits) {
+        DWORD* p = static_cast<DWORD*>(bits);
+        for (int i = 0; i < width * height; ++i) p[i] = background;
+        HGDIOBJ old = SelectObject(mem, dib);
+        DrawIconEx(mem, 0, 0, icon, 0, 0, 0, nullptr, DI_NORMAL);
+        GdiFlush();
+        pixels.assign(p, p + width * height);
+        SelectObject(mem, old);
+    }
+    if (dib) DeleteObject(dib);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+// Which standard icon a message box shows. Icon handles are per process under Wine, so when the
+// handle matches none of ours the icon is recognised by its pixels on the screen instead.
+void WriteIcon(Json& json, HWND iconStatic) {
+    HICON shown = reinterpret_cast<HICON>(Ask(iconStatic, STM_GETICON));
+    json.Key(L"icon");
+    if (!iconStatic || !shown) {
+        json.Null();
+        return;
+    }
+    for (const IconKind& kind : kIcons) {
+        if (LoadIconW(nullptr, kind.id) == shown) {
+            json.String(kind.name);
+            json.Key(L"icon_method");
+            json.String(L"handle");
+            return;
+        }
+    }
+    RECT client{};
+    GetClientRect(iconStatic, &client);
+    int width = client.right;
+    int height = client.bottom;
+    std::vector<COLORREF> screen = CaptureClient(iconStatic, width, height);
+    if (screen.empty() || width <= 0 || height <= 0) {
+        json.Null();
+        return;
+    }
+    COLORREF background = screen[0];
+    const wchar_t* best = nullptr;
+    double bestScore = 1e9;
+    double scores[4] = {};
+    for (int k = 0; k < 4; ++k) {
+        std::vector<COLORREF> drawn = RenderIcon(LoadIconW(nullptr, kIcons[k].id), width, height, background);
+        double sum = 0;
+        for (size_t i = 0; i < drawn.size() && i < screen.size(); ++i)
+            for (int shift = 0; shift < 24; shift += 8)
+                sum += std::abs(static_cast<int>((drawn[i] >> shift) & 0xFF) -
+                                static_cast<int>((screen[i] >> shift) & 0xFF));
+        scores[k] = sum / (width * height * 3.0);
+        if (scores[k] < bestScore) {
+            bestScore = scores[k];
+            best = kIcons[k].name;
+        }
+    }
+    json.String(best);
+    json.Key(L"icon_method");
+    json.String(L"pixels");
+    json.Key(L"icon_scores");
+    json.Begin(L'{');
+    for (int k = 0; k < 4; ++k) {
+        json.Key(kIcons[k].name);
+        json.Double(scores[k]);
+    }
+    json.End(L'}');
+}
+
+std::vector<HWND> MessageBoxes(DWORD pid) {
+    Filter f;
+    f.pid = pid;
+    f.className = L"#32770";
+    f.visibleOnly = true;
+    return TopLevelWindows(f);
+}
+
+std::wstring WithoutMnemonic(std::wstring text) {
+    std::wstring plain;
+    for (wchar_t c : text)
+        if (c != L'&') plain += c;
+    return plain;
+}
+
+int CmdMsgBox(DWORD pid) {
+    std::vector<HWND> boxes = MessageBoxes(pid);
+    Json json;
+    json.Begin(L'[');
+    for (HWND box : boxes) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(box, &owner);
+        json.Begin(L'{');
+        json.Key(L"hwnd");
+        json.Number(reinterpret_cast<LONG_PTR>(box));
+        json.Key(L"pid");
+        json.Number(owner);
+        json.Key(L"owner");
+        json.Number(reinterpret_cast<LONG_PTR>(GetWindow(box, GW_OWNER)));
+        json.Key(L"title");
+        json.String(TextOf(box).c_str());
+        HWND text = GetDlgItem(box, kMsgBoxTextId);
+        json.Key(L"text");
+        json.String(text ? TextOf(text).c_str() : L"");
+        WriteIcon(json, GetDlgItem(box, kMsgBoxIconId));
+        json.Key(L"buttons");
+        json.Begin(L'[');
+        for (HWND child : ChildWindows(box)) {
+            if (_wcsicmp(ClassOf(child).c_str(), L"Button") != 0 || !IsWindowVisible(child)) continue;
+            json.Begin(L'{');
+            json.Key(L"text");
+            json.String(WithoutMnemonic(TextOf(child)).c_str());
+            json.Key(L"id");
+            json.Number(GetDlgCtrlID(child));
+            json.Key(L"enabled");
+            json.Bool(IsWindowEnabled(child));
+            json.End(L'}');
+        }
+        json.End(L']');
+        json.End(L'}');
+    }
+    json.End(L']');
+    json.Print();
+    return boxes.empty() ? 1 : 0;
+}
+
+// Presses by the notification a real click sends to the dialog, which needs no focus or
+// activation of the box.
+int CmdPress(const wchar_t* which, DWORD pid) {
+    wchar_t* end = nullptr;
+    long id = std::wcstol(which, &end, 0);
+    bool byId = end && *end == L'\0';
+    for (HWND box : MessageBoxes(pid)) {
+        for (HWND child : ChildWindows(box)) {
+            if (_wcsicmp(ClassOf(child).c_str(), L"Button") != 0) continue;
+            bool hit = byId ? GetDlgCtrlID(child) == id : WithoutMnemonic(TextOf(child)) == which;
+            if (!hit) continue;
+            PostMessageW(box, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(child), BN_CLICKED), reinterpret_cast<LPARAM>(child));
+            std::printf("{\"pressed\":%d}\n", GetDlgCtrlID(child));
+            return 0;
+        }
+    }
+    std::printf("{\"pressed\":null}\n");
+    return 1;
+}
+
+// ---- cursor, processes, screen -------------------------------------------------------------
+
+int CmdCursor() {
+    CURSORINFO info{};
+    info.cbSize = sizeof(info);
+    BOOL ok = GetCursorInfo(&info);
+    HCURSOR hand = LoadCursorW(nullptr, IDC_HAND);
+    HCURSOR arrow = LoadCursorW(nullptr, IDC_ARROW);
+    Json json;
+    json.Begin(L'{');
+    json.Key(L"ok");
+    json.Bool(ok);
+    json.Key(L"cursor");
+    json.Number(reinterpret_cast<LONG_PTR>(info.hCursor));
+    json.Key(L"hand");
+    json.Bool(ok && info.hCursor == hand);
+    json.Key(L"arrow");
+    json.Bool(ok && info.hCursor == arrow);
+    json.Key(L"hand_handle");
+    json.Number(reinterpret_cast<LONG_PTR>(hand));
+    json.Key(L"arrow_handle");
+    json.Number(reinterpret_cast<LONG_PTR>(arrow));
+    json.Key(L"pos");
+    json.Begin(L'[');
+    json.Number(info.ptScreenPos.x);
+    json.Number(info.ptScreenPos.y);
+    json.End(L']');
+    json.End(L'}');
+    json.Print();
+    return ok ? 0 : 1;
+}
+
+// Cursor handles are per process under Wine, so "cursor" cannot recognise another process's
+// cursor by its handle. The probe shows what this Wine turns the standard hand and arrow into on
+// the X display: two small windows whose class cursors are those two, for the harness to hover.
+LRESULT CALLBACK ProbeProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_TIMER) PostQuitMessage(0);
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+int CmdCursorProbe(DWORD ms) {
+    constexpr int kSize = 48;
+    struct Probe {
+        const wchar_t* className;
+        LPCWSTR cursor;
+        int left;
+    } probes[] = {{L"E2EProbeHand", IDC_HAND, 0}, {L"E2EProbeArrow", IDC_ARROW, kSize}};
+    HWND first = nullptr;
+    for (const Probe& probe : probes) {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = ProbeProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.hCursor = LoadCursorW(nullptr, probe.cursor);
+        wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH));
+        wc.lpszClassName = probe.className;
+        RegisterClassW(&wc);
+        HWND hwnd = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, probe.className, L"", WS_POPUP | WS_VISIBLE,
+                                    probe.left, 0, kSize, kSize, nullptr, nullptr, wc.hInstance, nullptr);
+        UpdateWindow(hwnd);
+        if (!first) first = hwnd;
+    }
+    SetTimer(first, 1, ms, nullptr);
+    std::printf("{\"hand\":[%d,%d],\"arrow\":[%d,%d]}\n", kSize / 2, kSize / 2, kSize + kSize / 2, kSize / 2);
+    std::fflush(stdout);
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+    return 0;
+}
+
+int CmdProc(DWORD pid) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+    if (!process) process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process) {
+        std::printf("{\"pid\":%lu,\"error\":%lu}\n", pid, GetLastError());
+        return 1;
+    }
+    Json json;
+    json.Begin(L'{');
+    json.Key(L"pid");
+    json.Number(pid);
+    DWORD handles = 0;
+    json.Key(L"handles");
+    if (GetProcessHandleCount(process, &handles))
+        json.Number(handles);
+    else
+        json.Null();
+    PROCESS_MEMORY_COUNTERS memory{};
+    json.Key(L"working_set");
+    if (GetProcessMemoryInfo(process, &memory, sizeof(memory)))
+        json.Number(static_cast<long long>(memory.WorkingSetSize));
+    else
+        json.Null();
+    json.Key(L"peak_working_set");
+    json.Number(static_cast<long long>(memory.PeakWorkingSetSize));
+    json.Key(L"gdi_objects");
+    json.Number(GetGuiResources(process, GR_GDIOBJECTS));
+    json.Key(L"user_objects");
+    json.Number(GetGuiResources(process, GR_USEROBJECTS));
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    json.Key(L"running");
+    json.Bool(code == STILL_ACTIVE);
+    json.End(L'}');
+    json.Print();
+    CloseHandle(process);
+    return 0;
+}
+
+int CmdPs() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 1;
+    Json json;
+    json.Begin(L'[');
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        json.Begin(L'{');
+        json.Key(L"pid");
+        json.Number(entry.th32ProcessID);
+        json.Key(L"parent");
+        json.Number(entry.th32ParentProcessID);
+        json.Key(L"exe");
+        json.String(entry.szExeFile);
+        json.End(L'}');
+    }
+    json.End(L']');
+    json.Print();
+    CloseHandle(snapshot);
+    return 0;
+}
+
+BOOL CALLBACK WriteMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM lParam) {
+    auto* out = reinterpret_cast<Json*>(lParam);
+    MONITORINFO info{};
+    info.cbSize = sizeof(info);
+    if (!GetMonitorInfoW(monitor, &info)) return TRUE;
+    out->Begin(L'{');
+    out->Key(L"monitor");
+    out->Rect(info.rcMonitor);
+    out->Key(L"work");
+    out->Rect(info.rcWork);
+    out->Key(L"primary");
+    out->Bool((info.dwFlags & MONITORINFOF_PRIMARY) != 0);
+    out->End(L'}');
+    return TRUE;
+}
+
+int CmdScreen() {
+    Json json;
+    json.Begin(L'{');
+    json.Key(L"screen");
+    json.Begin(L'[');
+    json.Number(GetSystemMetrics(SM_CXSCREEN));
+    json.Number(GetSystemMetrics(SM_CYSCREEN));
+    json.End(L']');
+    RECT work{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    json.Key(L"work_area");
+    json.Rect(work);
+    json.Key(L"monitors");
+    json.Begin(L'[');
+    EnumDisplayMonitors(nullptr, nullptr, WriteMonitor, reinterpret_cast<LPARAM>(&json));
+    json.End(L']');
+    HDC screen = GetDC(nullptr);
+    json.Key(L"dpi");
+    json.Number(GetDeviceCaps(screen, LOGPIXELSY));
+    ReleaseDC(nullptr, screen);
+    json.End(L'}');
+    json.Print();
+    return 0;
+}
+
+int CmdMessage(bool post, int argc, wchar_t** argv) {
+    if (argc != 6) return 2;
+    HWND hwnd = reinterpret_cast<HWND>(static_cast<LONG_PTR>(std::wcstoll(argv[2], nullptr, 0)));
+    UINT msg = std::wcstoul(argv[3], nullptr, 0);
+    WPARAM wParam = std::wcstoul(argv[4], nullptr, 0);
+    LPARAM lParam = std::wcstol(argv[5], nullptr, 0);
+    if (post) {
+        BOOL ok = PostMessageW(hwnd, msg, wParam, lParam);
+        std::printf("{\"posted\":%s}\n", ok ? "true" : "false");
+        return ok ? 0 : 1;
+    }
+    DWORD_PTR result = 0;
+    BOOL ok = SendMessageTimeoutW(hwnd, msg, wParam, lParam, SMTO_NORMAL, 10000, &result) != 0;
+    std::printf("{\"sent\":%s,\"result\":%ld}\n", ok ? "true" : "false", static_cast<long>(result));
+    return ok ? 0 : 1;
+}
+
+int Usage() {
+    std::fprintf(stderr,
+                 "usage: uidriver windows|msgbox|press|waitwindow|cursor|cursorprobe|proc|ps|screen|send|post ...\n"
+                 "see the comment at the top of uidriver.cpp\n");
+    return 2;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2) return Usage();
+    std::wstring command = argv[1];
+    Filter filter = ReadFilter(argc, argv);
+    if (command == L"windows") return CmdWindows(filter);
+    if (command == L"msgbox") return CmdMsgBox(filter.pid);
+    if (command == L"press" && argc >= 3) return CmdPress(argv[2], filter.pid);
+    if (command == L"waitwindow") {
+        const wchar_t* timeout = Option(argc, argv, L"--timeout");
+        return CmdWaitWindow(filter, timeout ? std::wcstoul(timeout, nullptr, 0) : 10000);
+    }
+    if (command == L"cursor") return CmdCursor();
+    if (command == L"cursorprobe") {
+        const wchar_t* ms = Option(argc, argv, L"--ms");
+        return CmdCursorProbe(ms ? std::wcstoul(ms, nullptr, 0) : 5000);
+    }
+    if (command == L"proc" && argc >= 3) return CmdProc(std::wcstoul(argv[2], nullptr, 0));
+    if (command == L"ps") return CmdPs();
+    if (command == L"screen") return CmdScreen();
+    if (command == L"send") return CmdMessage(false, argc, argv);
+    if (command == L"post") return CmdMessage(true, argc, argv);
+    return Usage();
+}
