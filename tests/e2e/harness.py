@@ -1,0 +1,888 @@
+"""End-to-end harness: the real installer under Wine and Xvfb, against a local HTTPS vendor server.
+
+Once per run a base Wine prefix is prepared (``base()``): a booted win64 prefix, a throwaway test
+CA trusted in its machine Root store, the fakes copied to C:\\fakes\\ and any registry files of
+tests/e2e/base_*.reg imported. Each scenario then works in a ``Session``:
+
+    with Session(self) as s:                    # own prefix copy, netns, Xvfb, wineserver, server
+        s.set_lookup(b"MORVELT_2.0_Setup.exe")  # what the package lookup answers
+        s.set_download("MORVELT_2.0_Setup.exe", file=s.fake("package_fake.exe"), rate=200_000)
+        app = s.start_installer("/i")
+        win = s.main_window()                   # the MORVELTSETUP window as the UI driver sees it
+        shot = s.screenshot("started")          # PNG saved under build/e2e/artifacts/<scenario>/
+        shot.pixel(win["rect"][0] + 10, win["rect"][1] + 40)
+        s.click(x, y); s.drag((x, y), (dx, dy)); s.msgboxes(); s.press("No")
+        s.requests()                            # every request the server saw, as received
+        s.read_file(r"C:\\fakes\\log\\package.txt"); s.reg_query(r"HKLM\\Software\\...")
+
+Everything a session starts runs inside its own network namespace; leaving the ``with`` block
+always kills it all (wineserver -k, Xvfb, server, the namespace), also when the scenario fails.
+
+Environment: E2E_INSTALLER (another installer exe), E2E_TOOLS (folder of uidriver.exe, trustca.exe,
+httpget.exe and the fakes; default build/win), E2E_BASE (a prepared base run folder, set by the
+runner), E2E_FRESH=1 (rebuild the base), E2E_KEEP=1 (keep session folders), E2E_WINEDEBUG.
+"""
+
+import base64
+import contextlib
+import fcntl
+import hashlib
+import itertools
+import json
+import os
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import threading
+import time
+from pathlib import Path
+
+REPO = Path(__file__).resolve().parents[2]
+BUILD = REPO / "build"
+E2E_DIR = BUILD / "e2e"
+ARTIFACTS = E2E_DIR / "artifacts"
+HERE = Path(__file__).resolve().parent
+PYTHON = "/usr/bin/python3"
+CONVERT = "/usr/bin/convert"  # ImageMagick itself, not a stand-in that may come first on PATH
+
+SCREEN = "1024x768x24"
+FAKES = ["package_fake.exe", "product_fake.exe", "uninstaller_fake.exe", "browser_fake.exe", "locker_fake.exe"]
+TOOLS = ["uidriver.exe", "trustca.exe", "httpget.exe"]
+INSTALLER_WIN_PATH = "C:\\Downloads\\MORVELTSetup.exe"
+MAIN_CLASS = "MORVELTSETUP"
+
+
+def tools_dir():
+    return Path(os.environ.get("E2E_TOOLS", BUILD / "win"))
+
+
+def installer_path():
+    return Path(os.environ.get("E2E_INSTALLER", BUILD / "win" / "MORVELTSetup.exe"))
+
+
+def wine_version():
+    return subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+
+
+def _sha1_of_files(paths):
+    h = hashlib.sha1()
+    for p in paths:
+        h.update(str(p.name).encode())
+        if p.exists():
+            h.update(p.read_bytes())
+        else:
+            h.update(b"<missing>")
+    return h.hexdigest()
+
+
+_ns_counter = itertools.count()
+
+
+class Namespace:
+    """A private network namespace with only loopback, named after this process."""
+
+    def __init__(self, tag):
+        self.name = "me2e-%s-%d-%d" % (tag, os.getpid(), next(_ns_counter))
+        subprocess.run(["ip", "netns", "add", self.name], check=True)
+        subprocess.run(["ip", "netns", "exec", self.name, "ip", "link", "set", "lo", "up"], check=True)
+
+    def cmd(self, args):
+        return ["ip", "netns", "exec", self.name] + [str(a) for a in args]
+
+    def kill_all(self):
+        """Kills whatever still runs inside this namespace: only what the session started."""
+        out = subprocess.run(["ip", "netns", "pids", self.name], capture_output=True, text=True).stdout
+        for pid in out.split():
+            with contextlib.suppress(ProcessLookupError, ValueError):
+                os.kill(int(pid), signal.SIGKILL)
+
+    def delete(self):
+        self.kill_all()
+        subprocess.run(["ip", "netns", "delete", self.name], capture_output=True)
+
+
+class Display:
+    """Xvfb inside a namespace; its display number is whatever it found free."""
+
+    def __init__(self, ns, screen=SCREEN):
+        read_end, write_end = os.pipe()
+        self.proc = subprocess.Popen(
+            ns.cmd(["Xvfb", "-displayfd", str(write_end), "-screen", "0", screen, "-nolisten", "tcp", "-noreset"]),
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        number = b""
+        deadline = time.monotonic() + 15
+        with os.fdopen(read_end, "rb", buffering=0) as r:
+            while not number.endswith(b"\n") and time.monotonic() < deadline:
+                chunk = r.read(16)
+                if not chunk:
+                    break
+                number += chunk
+        if not number.strip():
+            self.proc.kill()
+            raise RuntimeError("Xvfb did not start")
+        self.name = ":" + number.decode().strip()
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(3)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait(3)
+
+
+def _wine_env(prefix, display, extra=None):
+    env = dict(os.environ)
+    env.update({
+        "WINEPREFIX": str(prefix),
+        "WINEARCH": "win64",
+        "WINEDEBUG": os.environ.get("E2E_WINEDEBUG", "-all"),
+        "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        "DISPLAY": display,
+        "LANG": "C.UTF-8",
+    })
+    env.pop("LC_ALL", None)
+    if extra:
+        env.update({k: str(v) for k, v in extra.items()})
+    return env
+
+
+def _server_socket(prefix):
+    """Path of the prefix's wineserver socket, or None while it cannot be known yet.
+
+    Upstream Wine keeps it in /tmp/.wine-UID/server-DEV-INODE; Debian's Wine makes a random
+    /tmp/wine-XXXXXX folder instead and writes its name into the prefix's "wineserver" file."""
+    st = os.stat(prefix)
+    folder = "/tmp/.wine-%d" % os.getuid()
+    marker = Path(prefix) / "wineserver"
+    if marker.exists():
+        name = marker.read_text().strip()
+        if not name:
+            return None
+        folder = "/tmp/" + name
+    return Path("%s/server-%x-%x/socket" % (folder, st.st_dev, st.st_ino))
+
+
+class WineServer:
+    """The prefix's wineserver, started inside the namespace: under Wine 8 the wineserver creates
+    the sockets, so it must live where the network is."""
+
+    def __init__(self, ns, prefix, display, persistent=True):
+        self.ns, self.prefix, self.display = ns, prefix, display
+        # A persistent server outlives gaps between the session's programs; a one-shot one exits
+        # with its last client, after saving the registry, which "wineserver -w" waits for.
+        mode = ["-p"] if persistent else []
+        self.proc = subprocess.Popen(ns.cmd(["wineserver", "-f"] + mode), env=_wine_env(prefix, display),
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 10
+        while not (_server_socket(prefix) and _server_socket(prefix).exists()):
+            if self.proc.poll() is not None or time.monotonic() > deadline:
+                raise RuntimeError("wineserver did not start")
+            time.sleep(0.02)
+
+    def stop(self):
+        run_to_files(self.ns.cmd(["wineserver", "-k"]), env=_wine_env(self.prefix, self.display), timeout=15)
+        try:
+            self.proc.wait(5)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait(3)
+
+
+def run_to_files(args, env=None, timeout=30, check=False):
+    """subprocess.run with output through temporary files rather than pipes: Wine's helper
+    processes (services, explorer, ...) inherit the first client's output and outlive it, so a
+    pipe would not see its end until the whole prefix stops."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        p = subprocess.Popen([str(a) for a in args], env=env, stdout=out, stderr=err, stdin=subprocess.DEVNULL)
+        try:
+            code = p.wait(timeout)
+        except subprocess.TimeoutExpired:
+            p.kill()
+            p.wait(5)
+            raise
+        out.seek(0)
+        err.seek(0)
+        result = subprocess.CompletedProcess(args, code, out.read().decode("utf-8", "replace"),
+                                             err.read().decode("utf-8", "replace"))
+    if check:
+        result.check_returncode()
+    return result
+
+
+def _openssl(*args, cwd):
+    subprocess.run(["openssl"] + list(args), cwd=cwd, check=True, capture_output=True)
+
+
+def make_ca(folder, name):
+    """A throwaway CA and a server certificate for localhost and 127.0.0.1, signed by it."""
+    folder.mkdir(parents=True, exist_ok=True)
+    _openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "%s-ca.key" % name, "-out", "%s-ca.pem" % name,
+             "-days", "7", "-subj", "/CN=MORVELT E2E %s CA" % name,
+             "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign",
+             cwd=folder)
+    _openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "%s-server.key" % name, "-out", "%s-server.csr" % name,
+             "-subj", "/CN=localhost", cwd=folder)
+    # Wine's certificate policy matches host names against DNS entries only, so 127.0.0.1 is
+    # listed as a DNS name as well as an IP address.
+    (folder / "server-ext.cnf").write_text(
+        "subjectAltName=DNS:localhost,DNS:127.0.0.1,IP:127.0.0.1,IP:::1\n"
+        "extendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\nkeyUsage=digitalSignature,keyEncipherment\n")
+    _openssl("x509", "-req", "-in", "%s-server.csr" % name, "-CA", "%s-ca.pem" % name, "-CAkey", "%s-ca.key" % name,
+             "-CAcreateserial", "-out", "%s-server.pem" % name, "-days", "7", "-extfile", "server-ext.cnf", cwd=folder)
+    _openssl("x509", "-in", "%s-ca.pem" % name, "-outform", "DER", "-out", "%s-ca.der" % name, cwd=folder)
+    return {"ca_pem": folder / ("%s-ca.pem" % name), "ca_der": folder / ("%s-ca.der" % name),
+            "cert": folder / ("%s-server.pem" % name), "key": folder / ("%s-server.key" % name)}
+
+
+class Base:
+    """A prepared base run: a prefix to copy and the certificates of its test servers."""
+
+    def __init__(self, folder):
+        self.folder = Path(folder)
+        self.prefix = self.folder / "prefix"
+        self.certs = self.folder / "certs"
+        info = json.loads((self.folder / "base.json").read_text())
+        self.info = info
+        self.trusted = {k: Path(v) for k, v in info["trusted"].items()}
+        self.untrusted = {k: Path(v) for k, v in info["untrusted"].items()}
+
+
+def _base_inputs():
+    regs = sorted(HERE.glob("base_*.reg"))
+    files = [tools_dir() / n for n in TOOLS + FAKES] + regs
+    return {"wine": wine_version(), "files": _sha1_of_files(files), "screen": SCREEN}
+
+
+def _run_in_fresh_ns(tag, prefix, args, timeout=120, env_extra=None):
+    """Runs a Wine command in a throwaway namespace with its own display and wineserver."""
+    ns = Namespace(tag)
+    display = server = None
+    try:
+        display = Display(ns)
+        env = _wine_env(prefix, display.name, env_extra)
+        if Path(prefix).exists():
+            server = WineServer(ns, prefix, display.name, persistent=False)
+        result = run_to_files(ns.cmd(args), env=env, timeout=timeout)
+        run_to_files(ns.cmd(["wineserver", "-w"]), env=env, timeout=60)
+        return result
+    finally:
+        if server:
+            server.stop()
+        else:
+            run_to_files(ns.cmd(["wineserver", "-k"]), env=_wine_env(prefix, ":0"), timeout=15)
+        if display:
+            display.stop()
+        ns.delete()
+
+
+def _pristine_prefix():
+    """A freshly booted prefix, kept between runs for this Wine version (booting takes ~10 s)."""
+    key = hashlib.sha1((wine_version() + SCREEN).encode()).hexdigest()[:12]
+    folder = E2E_DIR / ("pristine-" + key)
+    stamp = folder / "booted"
+    if stamp.exists():
+        return folder / "prefix"
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir(parents=True)
+    prefix = folder / "prefix"
+    result = _run_in_fresh_ns("boot", prefix, ["wineboot", "--init"], timeout=300)
+    if not (prefix / "system.reg").exists():
+        raise RuntimeError("wineboot failed: %s" % result.stderr[-2000:])
+    stamp.write_text(wine_version())
+    return prefix
+
+
+def import_reg(prefix, reg_text, view=32):
+    """Imports .reg text ("Windows Registry Editor Version 5.00" ...) into a prefix that has no
+    session running; view 32 writes what a 32-bit program sees (the installer is one)."""
+    with tempfile.TemporaryDirectory(dir=prefix / "drive_c") as tmp:
+        path = Path(tmp) / "import.reg"
+        path.write_text(reg_text, encoding="utf-16")
+        win = "C:\\" + str(path.relative_to(prefix / "drive_c")).replace("/", "\\")
+        regedit = "C:\\windows\\syswow64\\regedit.exe" if view == 32 else "regedit"
+        return _run_in_fresh_ns("reg", prefix, ["wine", regedit, "/S", win])
+
+
+def build_base(folder):
+    """Builds a base run in folder: prefix copy, fresh CAs, trust, fakes, base registry files."""
+    t0 = time.monotonic()
+    folder = Path(folder)
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir(parents=True)
+    pristine = _pristine_prefix()
+    t_boot = time.monotonic() - t0
+    certs = folder / "certs"
+    trusted = make_ca(certs, "trusted")
+    untrusted = make_ca(certs, "untrusted")
+    prefix = folder / "prefix"
+    subprocess.run(["cp", "-a", str(pristine), str(prefix)], check=True)
+
+    tools = prefix / "drive_c" / "e2e"
+    tools.mkdir()
+    for name in TOOLS:
+        if (tools_dir() / name).exists():
+            shutil.copy2(tools_dir() / name, tools / name)
+    if not (tools / "trustca.exe").exists():
+        raise RuntimeError("trustca.exe not built in %s" % tools_dir())
+    shutil.copy2(trusted["ca_der"], tools / "test-ca.der")
+    result = _run_in_fresh_ns("trust", prefix, ["wine", "C:\\e2e\\trustca.exe", "C:\\e2e\\test-ca.der"])
+    if '"added":true' not in result.stdout:
+        raise RuntimeError("could not trust the test CA: %s %s" % (result.stdout, result.stderr[-1000:]))
+
+    fakes = prefix / "drive_c" / "fakes"
+    (fakes / "log").mkdir(parents=True)
+    copied = []
+    for name in FAKES:
+        if (tools_dir() / name).exists():
+            shutil.copy2(tools_dir() / name, fakes / name)
+            copied.append(name)
+    (prefix / "drive_c" / "Downloads").mkdir(exist_ok=True)
+    for reg in sorted(HERE.glob("base_*.reg")):
+        import_reg(prefix, reg.read_text())
+
+    info = {
+        "inputs": _base_inputs(),
+        "trusted": {k: str(v) for k, v in trusted.items()},
+        "untrusted": {k: str(v) for k, v in untrusted.items()},
+        "fakes": copied,
+        "seconds": {"boot_or_cache": round(t_boot, 2), "total": round(time.monotonic() - t0, 2)},
+    }
+    (folder / "base.json").write_text(json.dumps(info, indent=1))
+    return Base(folder)
+
+
+_base = None
+_base_lock = threading.Lock()
+
+
+def base():
+    """The base run for this process: E2E_BASE when the runner prepared one, else the cached
+    build/e2e/base, rebuilt when its inputs changed (or with E2E_FRESH=1)."""
+    global _base
+    with _base_lock:
+        if _base:
+            return _base
+        if os.environ.get("E2E_BASE"):
+            _base = Base(os.environ["E2E_BASE"])
+            return _base
+        folder = E2E_DIR / "base"
+        E2E_DIR.mkdir(parents=True, exist_ok=True)
+        with open(E2E_DIR / "base.lock", "w") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            fresh = os.environ.get("E2E_FRESH") == "1"
+            try:
+                current = Base(folder)
+                if fresh or current.info.get("inputs") != _base_inputs():
+                    raise ValueError("stale")
+            except (OSError, ValueError, KeyError):
+                current = build_base(folder)
+            _base = current
+        return _base
+
+
+# ---- screenshots and pixels ---------------------------------------------------------------
+
+class Image:
+    """An RGB image read from a PNG through ImageMagick; pixel(x, y) -> (r, g, b)."""
+
+    def __init__(self, width, height, rgb, path=None):
+        self.width, self.height, self.rgb, self.path = width, height, rgb, path
+
+    @classmethod
+    def load(cls, path):
+        ppm = subprocess.run([CONVERT, str(path), "-depth", "8", "ppm:-"], capture_output=True, check=True).stdout
+        # P6 header: magic, width, height, maxval, each separated by whitespace.
+        m = re.match(rb"P6\s+(\d+)\s+(\d+)\s+(\d+)\s", ppm)
+        if not m:
+            raise ValueError("not a PPM from %s" % path)
+        width, height = int(m.group(1)), int(m.group(2))
+        return cls(width, height, ppm[m.end():m.end() + width * height * 3], path)
+
+    def pixel(self, x, y):
+        if not (0 <= x < self.width and 0 <= y < self.height):
+            raise IndexError("(%d,%d) outside %dx%d" % (x, y, self.width, self.height))
+        i = (y * self.width + x) * 3
+        return tuple(self.rgb[i:i + 3])
+
+    def crop(self, left, top, width, height):
+        """The part of the image at (left, top), e.g. a window's client area."""
+        rows = []
+        for y in range(top, top + height):
+            i = (y * self.width + left) * 3
+            rows.append(self.rgb[i:i + width * 3])
+        return Image(width, height, b"".join(rows), self.path)
+
+    def pixels(self, box):
+        """(x, y, colour) for every pixel of box = (left, top, right, bottom), right/bottom exclusive."""
+        left, top, right, bottom = box
+        for y in range(top, bottom):
+            for x in range(left, right):
+                yield x, y, self.pixel(x, y)
+
+    def count(self, box, colour, tolerance=0):
+        return sum(1 for _, _, c in self.pixels(box) if close(c, colour, tolerance))
+
+    def count_if(self, box, predicate):
+        return sum(1 for _, _, c in self.pixels(box) if predicate(c))
+
+
+def close(c1, c2, tolerance=0):
+    return all(abs(a - b) <= tolerance for a, b in zip(c1, c2))
+
+
+def luminance(c):
+    return 0.299 * c[0] + 0.587 * c[1] + 0.114 * c[2]
+
+
+# ---- the session --------------------------------------------------------------------------
+
+class InstallerProcess:
+    """The Linux side of one Wine process started by the session."""
+
+    def __init__(self, popen, stdout_path):
+        self.popen = popen
+        self.stdout_path = stdout_path
+
+    def wait(self, timeout):
+        """Exit code of the Windows process, or None if it is still running after timeout."""
+        try:
+            return self.popen.wait(timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    @property
+    def running(self):
+        return self.popen.poll() is None
+
+    @property
+    def returncode(self):
+        return self.popen.poll()
+
+
+class Session:
+    """One scenario's world. Use as a context manager; see the module's doc for the API.
+
+    owner: the unittest.TestCase (its id names the artifact folder) or a plain name.
+    desktop: run Wine's explorer as a virtual desktop filling the screen, for the desktop shell.
+    server: start the vendor server ("trusted" certificate, "untrusted", or None for no server).
+    lookup, api, downloads: the server's first config (see set_lookup / set_download).
+    """
+
+    def __init__(self, owner, desktop=False, server="trusted", lookup=None, downloads=None, api=None,
+                 server_timeout=300):
+        self.scenario = owner.id().split(".", 1)[-1] if hasattr(owner, "id") else str(owner)
+        self.desktop = desktop
+        self.server_kind = server
+        self.server_timeout = server_timeout
+        self.config = {"api": api or {"status": 200, "body": "OK"},
+                       "lookup": lookup if lookup is not None else {"status": 200, "body": "MORVELT_2.0_Setup.exe"},
+                       "downloads": downloads or {}}
+        self.artifacts = ARTIFACTS / re.sub(r"[^A-Za-z0-9_.-]", "_", self.scenario)
+        self.ns = self.display = self.wineserver = self.server = None
+        self.procs = []
+        self.shots = 0
+        self.timings = {}
+        self.base = None
+        self.dir = self.prefix = None
+        self._cursor_refs = None
+
+    # -- life cycle --
+
+    def __enter__(self):
+        try:
+            self._start()
+        except BaseException:
+            self.close()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
+    def _start(self):
+        t0 = time.monotonic()
+        self.base = base()
+        shutil.rmtree(self.artifacts, ignore_errors=True)
+        self.artifacts.mkdir(parents=True)
+        tmp_root = E2E_DIR / "sessions"
+        tmp_root.mkdir(parents=True, exist_ok=True)
+        self.dir = Path(tempfile.mkdtemp(prefix="s-", dir=tmp_root))
+        self.prefix = self.dir / "prefix"
+        subprocess.run(["cp", "-a", str(self.base.prefix), str(self.prefix)], check=True)
+        if self.desktop:
+            self._enable_virtual_desktop()
+        self.timings["copy"] = time.monotonic() - t0
+        self.ns = Namespace("s")
+        self.display = Display(self.ns)
+        self.wineserver = WineServer(self.ns, self.prefix, self.display.name)
+        if self.server_kind:
+            self._start_server()
+        self.timings["start"] = time.monotonic() - t0
+
+    def close(self):
+        """Kills everything the session started, whatever state it is in."""
+        steps = [
+            lambda: self.wineserver and self.wineserver.stop(),
+            self._stop_procs,
+            self._stop_server,
+            lambda: self.display and self.display.stop(),
+            lambda: self.ns and self.ns.delete(),
+            self._save_logs,
+            lambda: self.dir and os.environ.get("E2E_KEEP") != "1" and shutil.rmtree(self.dir, ignore_errors=True),
+        ]
+        for step in steps:
+            try:
+                step()
+            except Exception:  # teardown goes on whatever one step did
+                pass
+        self.ns = self.display = self.wineserver = self.server = None
+
+    def _stop_procs(self):
+        for p in self.procs:
+            if p.poll() is None:
+                p.kill()
+            with contextlib.suppress(Exception):
+                p.wait(3)
+
+    def _save_logs(self):
+        if not self.dir:
+            return
+        if (self.dir / "requests.jsonl").exists():
+            shutil.copy2(self.dir / "requests.jsonl", self.artifacts / "requests.jsonl")
+        logs = self.prefix / "drive_c" / "fakes" / "log"
+        if logs.exists() and any(logs.iterdir()):
+            shutil.copytree(logs, self.artifacts / "fakes-log", dirs_exist_ok=True)
+        for out in self.dir.glob("*.out"):
+            shutil.copy2(out, self.artifacts / out.name)
+
+    def _enable_virtual_desktop(self):
+        # Equivalent of "wine explorer /desktop=Default,WxH" for every program of the prefix: the
+        # default desktop becomes a virtual desktop run by Wine's explorer, with its shell windows.
+        w, h = SCREEN.split("x")[:2]
+        stamp = int(time.time())
+        with open(self.prefix / "user.reg", "a", encoding="utf-8") as f:
+            f.write('\n[Software\\\\Wine\\\\Explorer] %d\n"Desktop"="Default"\n' % stamp)
+            f.write('\n[Software\\\\Wine\\\\Explorer\\\\Desktops] %d\n"Default"="%sx%s"\n' % (stamp, w, h))
+
+    # -- the vendor server --
+
+    def _start_server(self):
+        certs = self.base.trusted if self.server_kind == "trusted" else self.base.untrusted
+        self._write_config()
+        ready = self.dir / "server.ready"
+        log = open(self.dir / "server.out", "w")
+        self.server = subprocess.Popen(
+            self.ns.cmd([PYTHON, HERE / "vendor_server.py", "--config", self.dir / "server.json",
+                         "--log", self.dir / "requests.jsonl", "--cert", certs["cert"], "--key", certs["key"],
+                         "--timeout", self.server_timeout, "--ready", ready]),
+            stdout=log, stderr=subprocess.STDOUT)
+        deadline = time.monotonic() + 10
+        while not ready.exists():
+            if self.server.poll() is not None or time.monotonic() > deadline:
+                raise RuntimeError("vendor server did not start: %s" % (self.dir / "server.out").read_text())
+            time.sleep(0.02)
+
+    def _stop_server(self):
+        if self.server and self.server.poll() is None:
+            self.server.terminate()
+            try:
+                self.server.wait(3)
+            except subprocess.TimeoutExpired:
+                self.server.kill()
+
+    def _write_config(self):
+        path = self.dir / "server.json"
+        tmp = path.with_suffix(".tmp")
+        tmp.write_text(json.dumps(self.config))
+        os.replace(tmp, path)
+
+    def set_lookup(self, body, status=200, **options):
+        """The package lookup's answer: body as bytes (any bytes: line feeds, zero bytes, ...).
+        options: content_type, chunk_size, chunk_delay, chunked, delay."""
+        entry = {"status": status, "body_b64": base64.b64encode(body).decode()}
+        entry.update(options)
+        self.config["lookup"] = entry
+        self._write_config()
+
+    def set_download(self, name, file=None, size=None, **faults):
+        """What /downloads_ls/<name> serves ("*" for any name): a file or size synthetic bytes.
+        faults: rate (bytes/s), stall_after, stall_seconds, drop_after, content_length, status, delay."""
+        entry = dict(faults)
+        if file is not None:
+            entry["file"] = str(file)
+        if size is not None:
+            entry["size"] = int(size)
+        self.config["downloads"][name] = entry
+        self._write_config()
+
+    def set_api(self, status=200, body=b"OK"):
+        self.config["api"] = {"status": status, "body_b64": base64.b64encode(body).decode()}
+        self._write_config()
+
+    def server_log(self):
+        path = self.dir / "requests.jsonl"
+        if not path.exists():
+            return []
+        return [json.loads(line) for line in path.read_text().splitlines() if line.strip()]
+
+    def requests(self, prefix=None):
+        """Requests the server received, in order; prefix filters on the raw target."""
+        reqs = [r for r in self.server_log() if r["kind"] == "request"]
+        if prefix:
+            reqs = [r for r in reqs if r["target"].startswith(prefix)]
+        return reqs
+
+    def reports(self):
+        """The event reports received, each with its query fields parsed (raw values kept)."""
+        out = []
+        for r in self.requests("/wp-json/hlv/api"):
+            query = r["target"].split("?", 1)[1] if "?" in r["target"] else ""
+            fields = [tuple(kv.split("=", 1)) if "=" in kv else (kv, None) for kv in query.split("&")]
+            out.append(dict(r, fields=fields, query=dict(fields)))
+        return out
+
+    def wait_for(self, predicate, timeout=10, interval=0.1, what="condition"):
+        """Polls predicate until it returns something true; returns that, or raises on time-out."""
+        deadline = time.monotonic() + timeout
+        while True:
+            value = predicate()
+            if value:
+                return value
+            if time.monotonic() > deadline:
+                raise TimeoutError("timed out after %ss waiting for %s" % (timeout, what))
+            time.sleep(interval)
+
+    def wait_requests(self, prefix, count=1, timeout=10):
+        return self.wait_for(lambda: len(self.requests(prefix)) >= count and self.requests(prefix),
+                             timeout, what="%d request(s) to %s" % (count, prefix))
+
+    # -- running Windows programs --
+
+    def env(self, extra=None):
+        return _wine_env(self.prefix, self.display.name, extra)
+
+    def popen(self, args, env=None, name="proc"):
+        out = self.dir / ("%s-%d.out" % (name, len(self.procs)))
+        f = open(out, "w")
+        p = subprocess.Popen(self.ns.cmd(args), env=self.env(env), stdout=f, stderr=subprocess.STDOUT,
+                             stdin=subprocess.DEVNULL)
+        self.procs.append(p)
+        return p, out
+
+    def start_installer(self, *args, env=None, exe=None):
+        """Starts the installer from C:\\Downloads with the given arguments, not waiting for it."""
+        target = self.host_path(INSTALLER_WIN_PATH)
+        if not target.exists():
+            shutil.copy2(exe or installer_path(), target)
+        p, out = self.popen(["wine", INSTALLER_WIN_PATH] + list(args), env=env, name="installer")
+        return InstallerProcess(p, out)
+
+    def run(self, args, timeout=30, env=None, check=False):
+        """Runs a command (a Linux one, or ["wine", ...]) inside the session; CompletedProcess."""
+        return run_to_files(self.ns.cmd(args), env=self.env(env), timeout=timeout, check=check)
+
+    def tool(self, name, *args, timeout=30):
+        """Runs one of the test tools (uidriver.exe, httpget.exe, ... from the build) under Wine."""
+        return self.run(["wine", str(tools_dir() / name)] + [str(a) for a in args], timeout=timeout)
+
+    def driver(self, *args, timeout=30):
+        """The UI driver's JSON answer to one command (None when it printed nothing)."""
+        r = self.tool("uidriver.exe", *args, timeout=timeout)
+        text = r.stdout.strip()
+        return json.loads(text) if text else None
+
+    # -- windows and message boxes --
+
+    def windows(self, **filters):
+        """Top-level windows, filtered by pid, title, cls; each with its children."""
+        args = ["windows"]
+        for key, flag in (("pid", "--pid"), ("title", "--title"), ("cls", "--class")):
+            if filters.get(key) is not None:
+                args += [flag, filters[key]]
+        return self.driver(*args) or []
+
+    def main_window(self, timeout=20, visible=True):
+        """Waits for the installer's main window and returns it as the driver reports it."""
+        def find():
+            for w in self.windows(cls=MAIN_CLASS):
+                if w["visible"] or not visible:
+                    return w
+            return None
+        return self.wait_for(find, timeout, interval=0.2, what="the %s window" % MAIN_CLASS)
+
+    def control(self, window, text=None, cls=None):
+        for c in window["children"]:
+            if (text is None or c["text"] == text) and (cls is None or c["class"].lower() == cls.lower()):
+                return c
+        return None
+
+    def msgboxes(self, pid=None):
+        args = ["msgbox"] + (["--pid", pid] if pid else [])
+        return self.driver(*args) or []
+
+    def wait_msgbox(self, timeout=10, pid=None):
+        boxes = self.wait_for(lambda: self.msgboxes(pid), timeout, interval=0.2, what="a message box")
+        return boxes[0]
+
+    def press(self, button, pid=None):
+        """Presses a message-box button by its text ("Yes", "No", "OK") or id."""
+        args = ["press", button] + (["--pid", pid] if pid else [])
+        answer = self.driver(*args)
+        if not answer or answer.get("pressed") is None:
+            raise AssertionError("no message-box button %r to press" % button)
+        return answer
+
+    def screen_info(self):
+        return self.driver("screen")
+
+    # -- mouse and screen --
+
+    def xdotool(self, *args):
+        return self.run(["xdotool"] + [str(a) for a in args], check=True)
+
+    def mousemove(self, x, y):
+        self.xdotool("mousemove", int(x), int(y))
+
+    def click(self, x, y, button=1):
+        self.xdotool("mousemove", int(x), int(y), "click", button)
+
+    def drag(self, start, delta, steps=4):
+        """Presses at start (screen coordinates), moves by delta in a few steps, releases."""
+        x, y = start
+        dx, dy = delta
+        args = ["mousemove", int(x), int(y), "mousedown", 1]
+        for i in range(1, steps + 1):
+            args += ["sleep", "0.05", "mousemove", int(x + dx * i / steps), int(y + dy * i / steps)]
+        args += ["sleep", "0.1", "mouseup", 1]
+        self.xdotool(*args)
+
+    def screenshot(self, label="shot", settle=True):
+        """Saves a PNG of the whole display under the scenario's artifacts and returns it loaded.
+        With settle, shoots again until two shots agree, so painting has finished."""
+        previous = None
+        for _ in range(10 if settle else 1):
+            self.shots += 1
+            path = self.artifacts / ("%02d-%s.png" % (self.shots, re.sub(r"[^A-Za-z0-9_-]", "_", label)))
+            self.run(["import", "-window", "root", path], check=True)
+            if not settle:
+                return Image.load(path)
+            data = path.read_bytes()
+            if previous and previous[1] == data:
+                previous[0].unlink()
+                return Image.load(path)
+            if previous:
+                previous[0].unlink()
+            previous = (path, data)
+            time.sleep(0.15)
+        return Image.load(previous[0])
+
+    def cursor(self):
+        """The X cursor now shown: size, hot spot, digest."""
+        r = self.run([PYTHON, HERE / "xcursor.py", self.display.name], check=True)
+        return json.loads(r.stdout)
+
+    def cursor_kind(self, x=None, y=None):
+        """'hand', 'arrow' or 'other' for the cursor the display shows (after moving the mouse to
+        (x, y) when given). The hand and arrow of this Wine are learnt once per session from
+        probe windows of the UI driver, since cursor handles cannot be compared across processes."""
+        if self._cursor_refs is None:
+            self._cursor_refs = self._learn_cursors()
+        if x is not None:
+            self.mousemove(x, y)
+            time.sleep(0.2)
+        digest = self.cursor()["digest"]
+        for kind, ref in self._cursor_refs.items():
+            if ref == digest:
+                return kind
+        return "other"
+
+    def _learn_cursors(self):
+        p, out = self.popen(["wine", str(tools_dir() / "uidriver.exe"), "cursorprobe", "--ms", "8000"], name="probe")
+        try:
+            spots = self.wait_for(lambda: out.read_text().strip() and json.loads(out.read_text().splitlines()[0]),
+                                  15, what="the cursor probe")
+
+            def digest_at(kind, differs_from):
+                x, y = spots[kind]
+                self.mousemove(x, y)
+
+                def changed():
+                    shown = self.cursor()
+                    return shown["position"] == [x, y] and shown["digest"] != differs_from and shown["digest"]
+                return self.wait_for(changed, 5, interval=0.1, what="the %s probe's cursor" % kind)
+
+            # Each reading waits for the cursor to change, so none is a stale one left from before.
+            arrow = digest_at("arrow", None)
+            time.sleep(0.2)
+            arrow = self.cursor()["digest"]
+            hand = digest_at("hand", arrow)
+            arrow = digest_at("arrow", hand)
+            return {"hand": hand, "arrow": arrow}
+        finally:
+            p.kill()
+            p.wait(5)
+
+    # -- files and registry --
+
+    def host_path(self, win_path):
+        """The host path of a C:\\ path in the session's prefix, matching names case-insensitively."""
+        m = re.match(r"^[cC]:[\\/]*(.*)$", win_path)
+        if not m:
+            raise ValueError("only C:\\ paths: %r" % win_path)
+        path = self.prefix / "drive_c"
+        for part in [p for p in re.split(r"[\\/]+", m.group(1)) if p]:
+            exact = path / part
+            if not exact.exists() and path.is_dir():
+                for entry in path.iterdir():
+                    if entry.name.lower() == part.lower():
+                        exact = entry
+                        break
+            path = exact
+        return path
+
+    def exists(self, win_path):
+        return self.host_path(win_path).exists()
+
+    def read_file(self, win_path, binary=False):
+        p = self.host_path(win_path)
+        return p.read_bytes() if binary else p.read_text(errors="replace")
+
+    def fake_log(self, name):
+        """Text a fake logged to C:\\fakes\\log\\<name>.txt, or None when it logged nothing."""
+        p = self.host_path("C:\\fakes\\log\\%s.txt" % name)
+        return p.read_text(errors="replace") if p.exists() else None
+
+    def fake(self, name):
+        """Host path of a fake in the session's prefix (e.g. to serve it as the package)."""
+        return self.host_path("C:\\fakes\\" + name)
+
+    def reg_query(self, key, value=None, view=32):
+        """Values under a key as {name: (type, data)} ("" is the default value), or None when the
+        key does not exist. view 32 reads what the 32-bit installer sees."""
+        reg = "C:\\windows\\syswow64\\reg.exe" if view == 32 else "reg"
+        args = ["wine", reg, "query", key] + (["/v", value] if value else [])
+        r = self.run(args, timeout=30)
+        if r.returncode != 0:
+            return None
+        values = {}
+        for line in r.stdout.splitlines():
+            m = re.match(r"^    (.*?)    (REG_\w+)    ?(.*)$", line)
+            if m:
+                name = "" if m.group(1) == "(Default)" else m.group(1)
+                values[name] = (m.group(2), m.group(3))
+        return values
+
+    def import_reg(self, reg_text, view=32):
+        """Imports .reg text into the running session's prefix."""
+        path = self.dir / "import.reg"
+        path.write_text(reg_text, encoding="utf-16")
+        local = self.host_path("C:\\e2e")
+        shutil.copy2(path, local / "import.reg")
+        regedit = "C:\\windows\\syswow64\\regedit.exe" if view == 32 else "regedit"
+        return self.run(["wine", regedit, "/S", "C:\\e2e\\import.reg"], check=True)
