@@ -36,14 +36,17 @@ struct Spec {
 // narrow scratch buffer for floating point bounded.
 constexpr int kMaxField = 4096;
 
+// `precisionZeros` are the leading zeros an integer's precision asks for; they stand
+// between the prefix and the body and count towards the width.
 void PutPadded(BoundedOut& out, const Spec& spec, const wchar_t* body, size_t bodyLen, const wchar_t* prefix,
-               size_t prefixLen, bool zeroPadAllowed) {
-    int pad = spec.width - static_cast<int>(bodyLen + prefixLen);
+               size_t prefixLen, bool zeroPadAllowed, int precisionZeros = 0) {
+    int pad = spec.width - static_cast<int>(bodyLen + prefixLen) - precisionZeros;
     if (pad < 0) pad = 0;
     bool zeroPad = spec.zero && !spec.left && zeroPadAllowed;
     if (!spec.left && !zeroPad) out.Repeat(L' ', pad);
     for (size_t i = 0; i < prefixLen; ++i) out.Put(prefix[i]);
     if (zeroPad) out.Repeat(L'0', pad);
+    out.Repeat(L'0', precisionZeros);
     for (size_t i = 0; i < bodyLen && !out.overflow; ++i) out.Put(body[i]);
     if (spec.left) out.Repeat(L' ', pad);
 }
@@ -74,14 +77,14 @@ void PutInteger(BoundedOut& out, const Spec& spec, wchar_t conv, long long value
     }
     unsigned base = (conv == L'x' || conv == L'X') ? 16 : (conv == L'o' ? 8 : 10);
     const wchar_t* digits = conv == L'X' ? L"0123456789ABCDEF" : L"0123456789abcdef";
-    wchar_t body[80];
+    wchar_t body[32]; // 22 octal digits at most
     size_t len = 0;
     wchar_t rev[32];
     size_t revLen = 0;
     for (unsigned long long m = magnitude; m != 0; m /= base) rev[revLen++] = digits[m % base];
+    // The precision's zeros are written by PutPadded: a precision may reach kMaxField.
     int minDigits = spec.precision < 0 ? 1 : spec.precision;
-    if (minDigits > 64) minDigits = 64;
-    for (int i = static_cast<int>(revLen); i < minDigits; ++i) body[len++] = L'0';
+    int precisionZeros = minDigits > static_cast<int>(revLen) ? minDigits - static_cast<int>(revLen) : 0;
     while (revLen > 0) body[len++] = rev[--revLen];
     wchar_t prefix[2];
     size_t prefixLen = 0;
@@ -93,7 +96,7 @@ void PutInteger(BoundedOut& out, const Spec& spec, wchar_t conv, long long value
         prefix[1] = conv;
         prefixLen = 2;
     }
-    PutPadded(out, spec, body, len, prefix, prefixLen, spec.precision < 0);
+    PutPadded(out, spec, body, len, prefix, prefixLen, spec.precision < 0, precisionZeros);
 }
 
 void PutFloat(BoundedOut& out, const Spec& spec, wchar_t conv, double value) {
