@@ -86,6 +86,7 @@ void PutInteger(BoundedOut& out, const Spec& spec, wchar_t conv, long long value
     int minDigits = spec.precision < 0 ? 1 : spec.precision;
     int precisionZeros = minDigits > static_cast<int>(revLen) ? minDigits - static_cast<int>(revLen) : 0;
     while (revLen > 0) body[len++] = rev[--revLen];
+    if (spec.alt && base == 8 && precisionZeros == 0) precisionZeros = 1; // "%#o" always begins with 0
     wchar_t prefix[2];
     size_t prefixLen = 0;
     if (negative) prefix[prefixLen++] = L'-';
