@@ -50,6 +50,11 @@ function(morvelt_tool_dir dir)
         target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
         target_compile_options(${name} PRIVATE -municode -Os -DUNICODE -D_UNICODE -D_WIN32_WINNT=0x0601)
         target_link_options(${name} PRIVATE ${MORVELT_STATIC} -s)
+        # Console programs started from a GUI program get a console window under Wine; the
+        # fakes stand in for GUI programs. The UI driver and the benchmarks print to a console.
+        if(dir STREQUAL "tests/fakes")
+            target_link_options(${name} PRIVATE -mwindows)
+        endif()
         target_link_libraries(${name} PRIVATE user32 gdi32 comctl32 advapi32 shell32 shlwapi ole32
             oleaut32 urlmon winhttp psapi crypt32 uuid)
     endforeach()
