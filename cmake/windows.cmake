@@ -7,8 +7,8 @@ target_compile_options(morvelt_rules PRIVATE ${MORVELT_WIN_FLAGS})
 
 # Images are generated from source; the resource script pulls them from the build tree.
 set(MORVELT_GEN ${CMAKE_BINARY_DIR}/res)
-set(MORVELT_IMAGES ${MORVELT_GEN}/title_icon.bmp ${MORVELT_GEN}/logo.bmp
-    ${MORVELT_GEN}/large.ico ${MORVELT_GEN}/small.ico)
+set(MORVELT_IMAGES ${MORVELT_GEN}/title_icon.bmp ${MORVELT_GEN}/logo.bmp ${MORVELT_GEN}/icons.grp
+    ${MORVELT_GEN}/icon1.bin ${MORVELT_GEN}/icon2.bin ${MORVELT_GEN}/icon3.bin ${MORVELT_GEN}/icon4.bin)
 add_custom_command(OUTPUT ${MORVELT_IMAGES}
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/res/make_images.py ${MORVELT_GEN}
     DEPENDS ${CMAKE_SOURCE_DIR}/res/make_images.py

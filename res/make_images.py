@@ -311,6 +311,15 @@ def ico_image(canvas):
     return info + bytes(xor) + bytes(mask)
 
 
+def icon_group(canvases, images, first_id):
+    """The group directory of an icon resource: the images it names are RT_ICON resources of their
+    own, so two groups can share one set of images."""
+    out = struct.pack("<HHH", 0, 1, len(images))
+    for n, (c, img) in enumerate(zip(canvases, images)):
+        out += struct.pack("<BBBBHHIH", c.w % 256, c.h % 256, 0, 0, 1, 32, len(img), first_id + n)
+    return out
+
+
 def ico(canvases):
     images = [ico_image(c) for c in canvases]
     out = struct.pack("<HHH", 0, 1, len(images))
@@ -356,13 +365,18 @@ def main(argv):
         return 2
     out_dir = argv[1]
     os.makedirs(out_dir, exist_ok=True)
-    icons = ico(icon_sizes())
+    canvases = icon_sizes()
+    images = [ico_image(c) for c in canvases]
     files = {
         "title_icon.bmp": bmp24(title_icon()),
         "logo.bmp": bmp24(logo()),
-        "large.ico": icons,
-        "small.ico": icons,  # the class's small icon: the same four images; the system picks 16 pixels
+        # Both class icons (large and small) name the same four images; the system picks the
+        # size it needs. One copy of the images keeps the executable small.
+        "icons.grp": icon_group(canvases, images, 1),
+        "large.ico": ico(canvases),  # the same icon as a file, for anyone who wants to look at it
     }
+    for n, img in enumerate(images):
+        files["icon%d.bin" % (n + 1)] = img
     for name, data in files.items():
         with open(os.path.join(out_dir, name), "wb") as f:
             f.write(data)
