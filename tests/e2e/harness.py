@@ -284,17 +284,48 @@ def _pristine_prefix():
     """A freshly booted prefix, kept between runs for this Wine version (booting takes ~10 s)."""
     key = hashlib.sha1((wine_version() + SCREEN).encode()).hexdigest()[:12]
     folder = E2E_DIR / ("pristine-" + key)
-    stamp = folder / "booted"
-    if stamp.exists():
-        return folder / "prefix"
-    shutil.rmtree(folder, ignore_errors=True)
-    folder.mkdir(parents=True)
-    prefix = folder / "prefix"
-    result = _run_in_fresh_ns("boot", prefix, ["wineboot", "--init"], timeout=300)
-    if not (prefix / "system.reg").exists():
-        raise RuntimeError("wineboot failed: %s" % result.stderr[-2000:])
-    stamp.write_text(wine_version())
-    return prefix
+    E2E_DIR.mkdir(parents=True, exist_ok=True)
+    with open(E2E_DIR / "pristine.lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        stamp = folder / "booted"
+        if stamp.exists():
+            return folder / "prefix"
+        shutil.rmtree(folder, ignore_errors=True)
+        folder.mkdir(parents=True)
+        prefix = folder / "prefix"
+        result = _run_in_fresh_ns("boot", prefix, ["wineboot", "--init"], timeout=300)
+        if not (prefix / "system.reg").exists():
+            raise RuntimeError("wineboot failed: %s" % result.stderr[-2000:])
+        stamp.write_text(wine_version())
+        return prefix
+
+
+def _pid_alive(pid):
+    try:
+        os.kill(pid, 0)
+        return True
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        return True
+
+
+def reap_stale():
+    """Removes what harness processes that died without their teardown left behind: their
+    namespaces (with whatever still runs in them), session folders and base runs. Only names
+    carrying the id of a process that no longer exists are touched."""
+    out = subprocess.run(["ip", "netns", "list"], capture_output=True, text=True).stdout
+    for line in out.splitlines():
+        m = re.match(r"^(me2e-\w+-(\d+)-\d+)", line)
+        if m and not _pid_alive(int(m.group(2))):
+            ns = Namespace.__new__(Namespace)
+            ns.name = m.group(1)
+            ns.delete()
+    for pattern, rx in (("sessions/s-*", r"^s-(\d+)-"), ("run-*", r"^run-(\d+)$")):
+        for folder in E2E_DIR.glob(pattern):
+            m = re.match(rx, folder.name)
+            if m and not _pid_alive(int(m.group(1))):
+                shutil.rmtree(folder, ignore_errors=True)
 
 
 def import_reg(prefix, reg_text, view=32):
@@ -512,7 +543,7 @@ class Session:
         self.artifacts.mkdir(parents=True)
         tmp_root = E2E_DIR / "sessions"
         tmp_root.mkdir(parents=True, exist_ok=True)
-        self.dir = Path(tempfile.mkdtemp(prefix="s-", dir=tmp_root))
+        self.dir = Path(tempfile.mkdtemp(prefix="s-%d-" % os.getpid(), dir=tmp_root))
         self.prefix = self.dir / "prefix"
         subprocess.run(["cp", "-a", str(self.base.prefix), str(self.prefix)], check=True)
         if self.desktop:

@@ -1,0 +1,130 @@
+#!/usr/bin/python3
+"""Runs the end-to-end scenarios (tests/e2e/test_*.py) in parallel, one unittest process per
+scenario, each in its own prefix, namespace and display.
+
+    run.py [-j WORKERS] [NAME ...]     NAME: a module, class or test id prefix, e.g. test_window
+
+Prepares one base run (fresh test CA) first and hands it to every scenario through E2E_BASE.
+Ends with the line "E2E: N passed, M failed[, K skipped]"; the exit code is non-zero when a
+scenario failed or none ran.
+"""
+
+import argparse
+import concurrent.futures
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+import unittest
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE))
+import harness  # noqa: E402
+
+SCENARIO_TIMEOUT = 300
+
+
+def scenario_ids(names):
+    suite = unittest.defaultTestLoader.discover(str(HERE), pattern="test_*.py", top_level_dir=str(HERE))
+    ids = []
+
+    def walk(s):
+        for t in s:
+            if isinstance(t, unittest.TestSuite):
+                walk(t)
+            else:
+                ids.append(t.id())
+    walk(suite)
+    broken = [i for i in ids if i.startswith("unittest.loader._FailedTest")]
+    if broken:
+        # A module that does not import is a failure, not a silently smaller suite.
+        return ids, broken
+    if names:
+        ids = [i for i in ids if any(i == n or i.startswith(n + ".") for n in names)]
+    return ids, []
+
+
+def run_one(test_id, env):
+    start = time.monotonic()
+    try:
+        p = subprocess.run([harness.PYTHON, "-m", "unittest", "-v", test_id], cwd=str(HERE), env=env,
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=SCENARIO_TIMEOUT)
+        output, code = p.stdout, p.returncode
+    except subprocess.TimeoutExpired as e:
+        output = (e.stdout or "") if isinstance(e.stdout, str) else (e.stdout or b"").decode(errors="replace")
+        output += "\n(scenario timed out after %d s)\n" % SCENARIO_TIMEOUT
+        code = -1
+    seconds = time.monotonic() - start
+    if code == 0 and re.search(r"^OK \(skipped=\d+\)$", output, re.M):
+        status = "skipped"
+    elif code == 0 and re.search(r"^OK$", output, re.M):
+        status = "passed"
+    else:
+        status = "failed"
+    return test_id, status, seconds, output
+
+
+def main():
+    parser = argparse.ArgumentParser(description="end-to-end scenarios under Wine")
+    parser.add_argument("-j", "--workers", type=int, default=int(os.environ.get("E2E_WORKERS", "2")))
+    parser.add_argument("names", nargs="*")
+    args = parser.parse_args()
+
+    ids, broken = scenario_ids(args.names)
+    if broken:
+        for b in broken:
+            print("cannot load: %s" % b)
+        subprocess.run([harness.PYTHON, "-m", "unittest"] + [b.split(".")[-1] for b in broken], cwd=str(HERE))
+        print("E2E: 0 passed, %d failed" % len(broken))
+        return 1
+    if not ids:
+        print("no scenario matches %s" % " ".join(args.names))
+        print("E2E: 0 passed, 0 failed")
+        return 1
+
+    harness.reap_stale()
+    t0 = time.monotonic()
+    run_folder = harness.E2E_DIR / ("run-%d" % os.getpid())
+    try:
+        base = harness.build_base(run_folder)
+        print("base prefix ready in %.1f s (%s)" % (time.monotonic() - t0, base.info["seconds"]), flush=True)
+        return run_all(ids, base, args.workers)
+    finally:
+        shutil.rmtree(run_folder, ignore_errors=True)
+
+
+def run_all(ids, base, workers):
+    env = dict(os.environ, E2E_BASE=str(base.folder))
+
+    counts = {"passed": 0, "failed": 0, "skipped": 0}
+    failures = []
+    started = time.monotonic()
+    with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, workers)) as pool:
+        futures = [pool.submit(run_one, i, env) for i in ids]
+        for f in concurrent.futures.as_completed(futures):
+            test_id, status, seconds, output = f.result()
+            counts[status] += 1
+            mark = {"passed": "ok  ", "failed": "FAIL", "skipped": "skip"}[status]
+            reason = ""
+            if status == "skipped":
+                m = re.search(r"skipped '(.*)'", output)
+                reason = "  (%s)" % m.group(1) if m else ""
+            print("%s %-70s %5.1f s%s" % (mark, test_id, seconds, reason), flush=True)
+            if status == "failed":
+                failures.append((test_id, output))
+    for test_id, output in failures:
+        print("\n==== %s\n%s" % (test_id, output.rstrip()))
+    print("\nscenarios took %.1f s with %d workers; artifacts in %s" % (
+        time.monotonic() - started, workers, harness.ARTIFACTS))
+    line = "E2E: %d passed, %d failed" % (counts["passed"], counts["failed"])
+    if counts["skipped"]:
+        line += ", %d skipped" % counts["skipped"]
+    print(line)
+    return 1 if counts["failed"] or not counts["passed"] else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
