@@ -1,0 +1,61 @@
+#include "net/download_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring Widen(const std::string& bytes) {
+    std::vector<wchar_t> wide(bytes.size() + 1, L'#');
+    size_t n = WidenBytes(bytes.c_str(), wide.data(), wide.size());
+    EXPECT_EQ(n, bytes.size());
+    EXPECT_EQ(wide[n], 0);
+    return std::wstring(wide.data());
+}
+
+TEST(WidenName, EachByteBecomesTheUnitOfTheSameValue) {
+    EXPECT_EQ(Widen("MORVELT_2.0.exe"), L"MORVELT_2.0.exe");
+    EXPECT_EQ(Widen("pkg.exe\n"), L"pkg.exe\n");
+    // Bytes above 127 are not sign-extended and not decoded: 0xE9 is U+00E9.
+    std::wstring high = Widen("caf\xE9\x80\xFF");
+    ASSERT_EQ(high.size(), 6u);
+    EXPECT_EQ(high[3], L'\u00E9');
+    EXPECT_EQ(static_cast<unsigned>(high[4]), 0x80u);
+    EXPECT_EQ(static_cast<unsigned>(high[5]), 0xFFu);
+    EXPECT_EQ(Widen(""), L"");
+}
+
+TEST(WidenName, StopsAtTheBufferEnd) {
+    wchar_t wide[4] = {L'#', L'#', L'#', L'#'};
+    EXPECT_EQ(WidenBytes("abcdef", wide, 4), 3u);
+    EXPECT_STREQ(wide, L"abc");
+}
+
+TEST(DownloadUrl, FixedPrefixThenTheNameUnchanged) {
+    wchar_t url[kUrlUnits];
+    EXPECT_GT(BuildDownloadUrl(url, L"download.example", L"MORVELT_2.0.exe"), 0);
+    EXPECT_STREQ(url, L"https://download.example/downloads_ls/MORVELT_2.0.exe");
+    // No escaping by the installer: blanks, line feeds and percent signs go in as they are.
+    BuildDownloadUrl(url, L"127.0.0.1", L"my pkg%20%d.exe\n");
+    EXPECT_STREQ(url, L"https://127.0.0.1/downloads_ls/my pkg%20%d.exe\n");
+    BuildDownloadUrl(url, L"127.0.0.1", L"caf\u00E9.exe");
+    EXPECT_STREQ(url, L"https://127.0.0.1/downloads_ls/caf\u00E9.exe");
+}
+
+TEST(DownloadUrl, NameTooLongLeavesTheUrlEmpty) {
+    const std::wstring host = L"127.0.0.1";
+    const size_t prefix = std::wstring(L"https://127.0.0.1/downloads_ls/").size();
+    wchar_t url[kUrlUnits];
+    std::wstring fits(kUrlUnits - 1 - prefix, L'n');
+    EXPECT_EQ(BuildDownloadUrl(url, host.c_str(), fits.c_str()), kUrlUnits - 1);
+    std::wstring tooLong(kUrlUnits - prefix, L'n');
+    EXPECT_EQ(BuildDownloadUrl(url, host.c_str(), tooLong.c_str()), -1);
+    EXPECT_EQ(url[0], 0);
+    // A 2048-byte name from the lookup never fits.
+    std::wstring longest(2048, L'n');
+    EXPECT_EQ(BuildDownloadUrl(url, host.c_str(), longest.c_str()), -1);
+}
+
+} // namespace
