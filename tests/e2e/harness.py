@@ -490,6 +490,12 @@ class InstallerProcess:
     def running(self):
         return self.popen.poll() is None
 
+    def kill(self):
+        """Ends the Windows process at once (the Linux process is the Windows process)."""
+        if self.popen.poll() is None:
+            self.popen.kill()
+        self.popen.wait(10)
+
     @property
     def returncode(self):
         return self.popen.poll()
@@ -506,7 +512,7 @@ class Session:
 
     def __init__(self, owner, desktop=False, server="trusted", lookup=None, downloads=None, api=None,
                  server_timeout=300):
-        self.scenario = owner.id().split(".", 1)[-1] if hasattr(owner, "id") else str(owner)
+        self.scenario = owner.id().replace("__main__.", "") if hasattr(owner, "id") else str(owner)
         self.desktop = desktop
         self.server_kind = server
         self.server_timeout = server_timeout
@@ -607,12 +613,12 @@ class Session:
         certs = self.base.trusted if self.server_kind == "trusted" else self.base.untrusted
         self._write_config()
         ready = self.dir / "server.ready"
-        log = open(self.dir / "server.out", "w")
-        self.server = subprocess.Popen(
-            self.ns.cmd([PYTHON, HERE / "vendor_server.py", "--config", self.dir / "server.json",
-                         "--log", self.dir / "requests.jsonl", "--cert", certs["cert"], "--key", certs["key"],
-                         "--timeout", self.server_timeout, "--ready", ready]),
-            stdout=log, stderr=subprocess.STDOUT)
+        with open(self.dir / "server.out", "w") as log:
+            self.server = subprocess.Popen(
+                self.ns.cmd([PYTHON, HERE / "vendor_server.py", "--config", self.dir / "server.json",
+                             "--log", self.dir / "requests.jsonl", "--cert", certs["cert"], "--key", certs["key"],
+                             "--timeout", self.server_timeout, "--ready", ready]),
+                stdout=log, stderr=subprocess.STDOUT)
         deadline = time.monotonic() + 10
         while not ready.exists():
             if self.server.poll() is not None or time.monotonic() > deadline:
@@ -700,9 +706,9 @@ class Session:
 
     def popen(self, args, env=None, name="proc"):
         out = self.dir / ("%s-%d.out" % (name, len(self.procs)))
-        f = open(out, "w")
-        p = subprocess.Popen(self.ns.cmd(args), env=self.env(env), stdout=f, stderr=subprocess.STDOUT,
-                             stdin=subprocess.DEVNULL)
+        with open(out, "w") as f:
+            p = subprocess.Popen(self.ns.cmd(args), env=self.env(env), stdout=f, stderr=subprocess.STDOUT,
+                                 stdin=subprocess.DEVNULL)
         self.procs.append(p)
         return p, out
 
@@ -738,14 +744,30 @@ class Session:
                 args += [flag, filters[key]]
         return self.driver(*args) or []
 
-    def main_window(self, timeout=20, visible=True):
-        """Waits for the installer's main window and returns it as the driver reports it."""
+    def main_window(self, timeout=20, visible=True, settle=True):
+        """Waits for the installer's main window and returns it as the driver reports it. The
+        window is shown at the screen origin before it is centred, so with settle the rectangle
+        must also read the same three times in a row."""
         def find():
             for w in self.windows(cls=MAIN_CLASS):
                 if w["visible"] or not visible:
                     return w
             return None
-        return self.wait_for(find, timeout, interval=0.2, what="the %s window" % MAIN_CLASS)
+        window = self.wait_for(find, timeout, interval=0.2, what="the %s window" % MAIN_CLASS)
+        if not settle:
+            return window
+        same = 0
+        deadline = time.monotonic() + timeout
+        while same < 2 and time.monotonic() < deadline:
+            time.sleep(0.1)
+            again = self.wait_for(find, timeout, interval=0.2, what="the %s window" % MAIN_CLASS)
+            same = same + 1 if again["rect"] == window["rect"] else 0
+            window = again
+        return window
+
+    def wait_no_window(self, cls=MAIN_CLASS, timeout=10):
+        """Waits until no top-level window of the class is left (after a process ended)."""
+        self.wait_for(lambda: not self.windows(cls=cls), timeout, interval=0.2, what="no %s window" % cls)
 
     def control(self, window, text=None, cls=None):
         for c in window["children"]:
@@ -794,24 +816,21 @@ class Session:
         self.xdotool(*args)
 
     def screenshot(self, label="shot", settle=True):
-        """Saves a PNG of the whole display under the scenario's artifacts and returns it loaded.
-        With settle, shoots again until two shots agree, so painting has finished."""
+        """Saves a PNG of the whole display as artifacts/<scenario>/NN-label.png and returns it
+        loaded. With settle, shoots again until two shots agree, so painting has finished."""
+        self.shots += 1
+        path = self.artifacts / ("%02d-%s.png" % (self.shots, re.sub(r"[^A-Za-z0-9_-]", "_", label)))
+        trial = self.dir / "trial.png"
         previous = None
         for _ in range(10 if settle else 1):
-            self.shots += 1
-            path = self.artifacts / ("%02d-%s.png" % (self.shots, re.sub(r"[^A-Za-z0-9_-]", "_", label)))
-            self.run(["import", "-window", "root", path], check=True)
-            if not settle:
-                return Image.load(path)
-            data = path.read_bytes()
-            if previous and previous[1] == data:
-                previous[0].unlink()
-                return Image.load(path)
-            if previous:
-                previous[0].unlink()
-            previous = (path, data)
+            self.run(["import", "-window", "root", trial], check=True)
+            data = trial.read_bytes()
+            if not settle or data == previous:
+                break
+            previous = data
             time.sleep(0.15)
-        return Image.load(previous[0])
+        os.replace(trial, path)
+        return Image.load(path)
 
     def cursor(self):
         """The X cursor now shown: size, hot spot, digest."""
@@ -819,9 +838,9 @@ class Session:
         return json.loads(r.stdout)
 
     def cursor_kind(self, x=None, y=None):
-        """'hand', 'arrow' or 'other' for the cursor the display shows (after moving the mouse to
-        (x, y) when given). The hand and arrow of this Wine are learnt once per session from
-        probe windows of the UI driver, since cursor handles cannot be compared across processes."""
+        """'hand', 'arrow' or 'other' for the cursor the display shows now (after moving the
+        mouse to (x, y) when given). The hand and arrow of this Wine are learnt once per session
+        from probe windows of the UI driver: cursor handles cannot be compared across processes."""
         if self._cursor_refs is None:
             self._cursor_refs = self._learn_cursors()
         if x is not None:
@@ -832,6 +851,16 @@ class Session:
             if ref == digest:
                 return kind
         return "other"
+
+    def cursor_at(self, x, y, expected, timeout=3):
+        """Moves the mouse to (x, y) and waits up to timeout for the cursor to become expected
+        (the program sets it when it gets to the mouse move); returns the kind last seen."""
+        kind = self.cursor_kind(x, y)
+        deadline = time.monotonic() + timeout
+        while kind != expected and time.monotonic() < deadline:
+            time.sleep(0.1)
+            kind = self.cursor_kind()
+        return kind
 
     def _learn_cursors(self):
         p, out = self.popen(["wine", str(tools_dir() / "uidriver.exe"), "cursorprobe", "--ms", "8000"], name="probe")
