@@ -10,12 +10,15 @@
 //   uidriver proc <pid>                                  handle count, working set, GDI/USER objects
 //   uidriver ps                                          running processes
 //   uidriver screen                                      screen size, work area, monitors
+//   uidriver shell                                       whether the desktop shell's window collection answers
 //   uidriver send|post <hwnd> <msg> <wparam> <lparam>    sends or posts one message
 //
 // Exit code 0 when the command found what it was asked for, 1 when not, 2 on bad usage.
 #include <windows.h>
 #include <commctrl.h>
+#include <exdisp.h>
 #include <psapi.h>
+#include <shlobj.h>
 #include <tlhelp32.h>
 
 #include <cstdio>
@@ -688,6 +691,33 @@ int CmdScreen() {
     return 0;
 }
 
+// The first hop of a launch through the desktop shell: the shell windows collection must exist
+// and hand out the desktop's window. Under Wine that needs its explorer desktop running.
+int CmdShell() {
+    HRESULT init = CoInitialize(nullptr);
+    IShellWindows* windows = nullptr;
+    HRESULT created = CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_IShellWindows,
+                                       reinterpret_cast<void**>(&windows));
+    HRESULT found = E_FAIL;
+    long hwnd = 0;
+    bool dispatch = false;
+    if (SUCCEEDED(created) && windows) {
+        VARIANT location{};
+        location.vt = VT_I4;
+        location.lVal = CSIDL_DESKTOP;
+        VARIANT root{};
+        IDispatch* desktop = nullptr;
+        found = windows->FindWindowSW(&location, &root, SWC_DESKTOP, &hwnd, SWFO_NEEDDISPATCH, &desktop);
+        dispatch = desktop != nullptr;
+        if (desktop) desktop->Release();
+        windows->Release();
+    }
+    std::printf("{\"created\":%ld,\"found\":%ld,\"hwnd\":%ld,\"dispatch\":%s}\n", static_cast<long>(created),
+                static_cast<long>(found), hwnd, dispatch ? "true" : "false");
+    if (SUCCEEDED(init)) CoUninitialize();
+    return found == S_OK && dispatch ? 0 : 1;
+}
+
 int CmdMessage(bool post, int argc, wchar_t** argv) {
     if (argc != 6) return 2;
     HWND hwnd = reinterpret_cast<HWND>(static_cast<LONG_PTR>(std::wcstoll(argv[2], nullptr, 0)));
@@ -707,7 +737,7 @@ int CmdMessage(bool post, int argc, wchar_t** argv) {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: uidriver windows|msgbox|press|waitwindow|cursor|cursorprobe|proc|ps|screen|send|post ...\n"
+                 "usage: uidriver windows|msgbox|press|waitwindow|cursor|cursorprobe|proc|ps|screen|shell|send|post ...\n"
                  "see the comment at the top of uidriver.cpp\n");
     return 2;
 }
@@ -733,6 +763,7 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"proc" && argc >= 3) return CmdProc(std::wcstoul(argv[2], nullptr, 0));
     if (command == L"ps") return CmdPs();
     if (command == L"screen") return CmdScreen();
+    if (command == L"shell") return CmdShell();
     if (command == L"send") return CmdMessage(false, argc, argv);
     if (command == L"post") return CmdMessage(true, argc, argv);
     return Usage();

@@ -611,12 +611,14 @@ class Session:
 
     def _start_server(self):
         certs = self.base.trusted if self.server_kind == "trusted" else self.base.untrusted
+        other = self.base.untrusted if self.server_kind == "trusted" else self.base.trusted
         self._write_config()
         ready = self.dir / "server.ready"
         with open(self.dir / "server.out", "w") as log:
             self.server = subprocess.Popen(
                 self.ns.cmd([PYTHON, HERE / "vendor_server.py", "--config", self.dir / "server.json",
                              "--log", self.dir / "requests.jsonl", "--cert", certs["cert"], "--key", certs["key"],
+                             "--alt-cert", other["cert"], "--alt-key", other["key"],
                              "--timeout", self.server_timeout, "--ready", ready]),
                 stdout=log, stderr=subprocess.STDOUT)
         deadline = time.monotonic() + 10
@@ -656,6 +658,14 @@ class Session:
         if size is not None:
             entry["size"] = int(size)
         self.config["downloads"][name] = entry
+        self._write_config()
+
+    def set_tls(self, refuse=(), untrusted=()):
+        """Fails TLS handshakes by the host name asked for: "127.0.0.1" is the download host and
+        "localhost" the vendor's server. refuse: a handshake failure; untrusted: a certificate
+        from a CA the prefix does not trust. Wine's download service reports success for cut or
+        failed transfers, so this is the way to make the package download fail."""
+        self.config["tls"] = {"refuse": list(refuse), "untrusted": list(untrusted)}
         self._write_config()
 
     def set_api(self, status=200, body=b"OK"):

@@ -34,6 +34,21 @@ class TestCaTrust(unittest.TestCase):
             self.assertEqual(s.requests(), [], "no request may get through a refused handshake")
 
 
+    def test_refused_download_host_fails_the_download_only(self):
+        # Wine's download service reports success for a transfer that is cut short, so a failed
+        # download is made by failing the download host's handshake; the reports still pass.
+        with Session(self) as s:
+            s.set_download("probe.bin", size=1000)
+            for how in ("refuse", "untrusted"):
+                with self.subTest(how=how):
+                    s.set_tls(**{how: ["127.0.0.1"]})
+                    r = s.tool("httpget.exe", "urlmon", "https://127.0.0.1/downloads_ls/probe.bin", "C:\\probe.bin")
+                    self.assertIn('"ok":false', r.stdout)
+                    r = s.tool("httpget.exe", "winhttp", "localhost", "/wp-json/hlv/api?still=1")
+                    self.assertIn('"status":200', r.stdout)
+            self.assertEqual([q["target"] for q in s.requests()], ["/wp-json/hlv/api?still=1"] * 2)
+
+
 class TestInstallerTls(unittest.TestCase):
     def test_installer_reports_nothing_to_an_untrusted_server(self):
         with Session(self, server="untrusted") as s:

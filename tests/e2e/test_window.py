@@ -274,6 +274,19 @@ class TestMouse(WindowCase):
         self.assertTrue(app.running)
         self.assertNoMessageBox(s)
 
+    def test_minimise_glyph_takes_the_window_off_the_desktop(self):
+        # Without a window manager Wine leaves a minimised window's X window drawn; on Wine's
+        # explorer desktop it really leaves the screen.
+        s, app, w = self.open(desktop=True)
+        left, top = self.origin(w)
+        before = s.screenshot("before").crop(left, top, WIDTH, HEIGHT)
+        self.assertGreater(before.count((1, 30, 499, 329), FACE), 100_000)
+        s.click(left + 455, top + 15)
+        s.wait_for(lambda: [x for x in s.windows(cls="MORVELTSETUP") if x["iconic"]], 3, what="minimised")
+        after = s.screenshot("minimised").crop(left, top, WIDTH, HEIGHT)
+        self.assertLess(after.count((1, 30, 499, 329), FACE), 100, "the face is gone from the screen")
+        self.assertTrue(app.running)
+
     def test_click_between_the_glyphs_does_nothing(self):
         s, app, w = self.open()
         left, top = self.origin(w)

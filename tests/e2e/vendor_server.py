@@ -18,11 +18,19 @@ scenario can change the answers while the installer runs:
            "status": 200, "rate": 204800 (bytes/s), "delay": 0.0,
            "stall_after": N, "stall_seconds": S (default: until the server stops),
            "drop_after": N (abrupt close after N body bytes),
-           "content_length": N (the header claims N whatever is sent)
+           "content_length": N (the header claims N whatever is sent),
+           "drop_before_headers": true (abrupt close before any answer)
         },
         "*": {... used for any other name ...}
-      }
+      },
+      "tls": {"refuse": ["127.0.0.1"], "untrusted": ["localhost"]}
     }
+
+The "tls" entry fails handshakes by the host name the client asks for (SNI): "refuse" answers
+with a handshake failure, "untrusted" presents the --alt-cert certificate instead. The download
+host and the vendor's server are both this server, so this is how a scenario makes only the
+download (or only the reports) fail: Wine's download service reports success for a transfer
+cut short or an error status, but not for a failed handshake or a refused connection.
 
 Every request gives a {"kind": "request", ...} line; a download or lookup adds a
 {"kind": "done", "seq": n, "sent": bytes, "how": ...} line when its body ended. TLS handshakes
@@ -209,6 +217,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def send_download(self, entry, head):
         if entry.get("delay"):
             sleep_unless_stopped(entry["delay"])
+        if entry.get("drop_before_headers"):
+            self.drop()
+            self.done(0, "dropped before headers")
+            return
         status = entry.get("status", 200)
         if "file" in entry:
             with open(entry["file"], "rb") as f:
@@ -336,9 +348,28 @@ class TlsServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
         pass  # a client that goes away mid-transfer is part of the tests
 
 
-def serve(args, config):
+def make_context(args, config):
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(args.cert, args.key)
+    alternative = None
+    if args.alt_cert:
+        alternative = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        alternative.load_cert_chain(args.alt_cert, args.alt_key)
+
+    def choose(sock, server_name, _context):
+        tls = config.get().get("tls", {})
+        name = server_name or ""
+        if name in tls.get("refuse", []):
+            return ssl.ALERT_DESCRIPTION_HANDSHAKE_FAILURE
+        if name in tls.get("untrusted", []) and alternative:
+            sock.context = alternative
+        return None
+    context.sni_callback = choose
+    return context
+
+
+def serve(args, config):
+    context = make_context(args, config)
     recorder = Recorder(args.log)
     servers = []
     for host in args.hosts.split(","):
@@ -372,6 +403,8 @@ def main(argv=None):
     parser.add_argument("--log", default=os.devnull, help="JSON-lines request log")
     parser.add_argument("--cert", required=True, help="server certificate chain (PEM)")
     parser.add_argument("--key", required=True, help="server private key (PEM)")
+    parser.add_argument("--alt-cert", help="certificate for the host names that config.tls lists as untrusted")
+    parser.add_argument("--alt-key", help="its private key")
     parser.add_argument("--port", type=int, default=443)
     parser.add_argument("--hosts", default="127.0.0.1,::1")
     parser.add_argument("--timeout", type=float, default=600, help="stop by itself after this many seconds")
