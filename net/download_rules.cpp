@@ -12,3 +12,7 @@ size_t WidenBytes(const char* bytes, wchar_t* wide, size_t wideUnits) {
 int BuildDownloadUrl(wchar_t* url, const wchar_t* downloadHost, const wchar_t* widenedName) {
     return FormatBounded(url, kUrlUnits, L"https://%s/downloads_ls/%s", downloadHost, widenedName);
 }
+
+bool DownloadIsWhole(uint64_t bytesOnDisk, uint32_t announcedBytes) {
+    return announcedBytes == 0 || bytesOnDisk >= announcedBytes;
+}

@@ -40,5 +40,9 @@ bool DownloadPackage(const char* packageName, const wchar_t* packagePath, Downlo
         // A name too long for the address leaves it empty, and the download service refuses it.
         BuildDownloadUrl(url, kDownloadHost, widened);
     }
-    return URLDownloadToFileW(nullptr, url, packagePath, 0, status) == S_OK;
+    if (URLDownloadToFileW(nullptr, url, packagePath, 0, status) != S_OK) return false;
+    WIN32_FILE_ATTRIBUTE_DATA file{};
+    if (!GetFileAttributesExW(packagePath, GetFileExInfoStandard, &file)) return false;
+    uint64_t size = (static_cast<uint64_t>(file.nFileSizeHigh) << 32) | file.nFileSizeLow;
+    return DownloadIsWhole(size, status->totalBytes.load());
 }
