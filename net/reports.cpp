@@ -23,13 +23,15 @@ void ReportEvent(EventCode code, const wchar_t* extras) {
     wchar_t target[kTargetUnits];
     BuildReportTarget(target, NextRandom(), g_setup.sessionId, code, extras);
     if (SendVendorGet(r, target) != ExchangeResult::Received) return;
-    // Drain the answer; nobody reads it.
+    // Drain the answer; nobody reads it. Without a buffer the same bytes would be offered
+    // again on every pass, so the drain ends there rather than spin.
     for (;;) {
         DWORD available = 0;
         (void)WinHttpQueryDataAvailable(r.request.get(), &available);
         raii::heap_bytes chunk(static_cast<size_t>(available) + 1);
+        if (!chunk) break;
         DWORD read = 0;
-        if (chunk) (void)WinHttpReadData(r.request.get(), chunk.get(), available, &read);
+        (void)WinHttpReadData(r.request.get(), chunk.get(), available, &read);
         if (available == 0) break;
     }
 }
