@@ -7,6 +7,13 @@
 
 int64_t NowSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
 
+namespace {
+class SystemClock final : public progress::Clock {
+public:
+    int64_t Now() override { return NowSeconds(); }
+};
+} // namespace
+
 DownloadStatus::DownloadStatus(HWND mainWindow)
     : createdAt(NowSeconds()), mainWindow_(mainWindow), progressBar_(g_setup.progressBar),
       tutorialLink_(g_setup.tutorialLink), installButton_(g_setup.installButton) {
@@ -94,7 +101,8 @@ STDMETHODIMP DownloadStatus::OnProgress(ULONG progressBytes, ULONG maximum, ULON
     if (maximum == 0) return S_OK;
 
     int offset = layoutOffset.load();
-    progress::Effects effects = progress::ApplyProgress(figures, progressBytes, maximum, NowSeconds());
+    SystemClock clock;
+    progress::Effects effects = progress::ApplyProgress(figures, progressBytes, maximum, clock);
     fraction = figures.fraction;
     lastPercent = figures.lastPercent;
     if (effects.statusChanged) {

@@ -35,12 +35,13 @@ double AverageSpeed(double kilobytes, int64_t elapsedSeconds) {
     return kilobytes / static_cast<double>(elapsedSeconds);
 }
 
-Effects ApplyProgress(Figures& f, uint32_t progress, uint32_t maximum, int64_t now) {
+Effects ApplyProgress(Figures& f, uint32_t progress, uint32_t maximum, Clock& clock) {
     Effects e;
     if (maximum == 0) return e;
 
     f.fraction = static_cast<double>(progress) / static_cast<double>(maximum);
     double percentValue = f.fraction * 100.0;
+    // Progress far beyond the maximum would not fit the 32-bit percentage; hold it there.
     int32_t percent = percentValue >= 2147483647.0 ? INT32_MAX : static_cast<int32_t>(percentValue);
     if (percent != f.lastPercent) {
         FormatBounded(e.statusText, kTextUnits, L"Downloading MORVELT... %d%%", percent);
@@ -49,9 +50,9 @@ Effects ApplyProgress(Figures& f, uint32_t progress, uint32_t maximum, int64_t n
     }
 
     if (f.lastSampleTime == 0) {
-        f.lastSampleTime = now;
+        f.lastSampleTime = clock.Now();
     } else {
-        int64_t elapsed = now - f.lastSampleTime;
+        int64_t elapsed = clock.Now() - f.lastSampleTime;
         if (elapsed > 2) {
             double kilobytes = static_cast<double>(static_cast<uint32_t>(progress - f.bytesAtLastSample)) *
                                (1.0 / 1024.0);
@@ -60,15 +61,31 @@ Effects ApplyProgress(Figures& f, uint32_t progress, uint32_t maximum, int64_t n
                 FormatDetail(e.detailText, speed, static_cast<uint32_t>(maximum - progress));
                 e.detailChanged = true;
             }
-            f.lastSampleTime = now;
+            f.lastSampleTime = clock.Now();
             f.bytesAtLastSample = progress;
         }
     }
 
-    int64_t sinceStart = now - f.createdAt;
+    int64_t sinceStart = clock.Now() - f.createdAt;
     if (sinceStart > 5) e.expand = true;
     f.totalBytes = maximum;
     return e;
+}
+
+namespace {
+class StillClock final : public Clock {
+public:
+    explicit StillClock(int64_t now) : now_(now) {}
+    int64_t Now() override { return now_; }
+
+private:
+    int64_t now_;
+};
+} // namespace
+
+Effects ApplyProgress(Figures& f, uint32_t progress, uint32_t maximum, int64_t now) {
+    StillClock clock(now);
+    return ApplyProgress(f, progress, maximum, clock);
 }
 
 } // namespace progress

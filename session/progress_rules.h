@@ -24,8 +24,21 @@ struct Effects {
     wchar_t detailText[kTextUnits] = {};
 };
 
-// Applies one sized or unsized progress call (maximum 0 changes nothing). `now` is the
-// current time in whole seconds.
+// The calendar clock in whole seconds. A progress call reads it more than once: the new
+// sample reference and the expansion test take the time as it is by then, not as it was
+// when the call began.
+class Clock {
+public:
+    virtual int64_t Now() = 0;
+
+protected:
+    ~Clock() = default;
+};
+
+// Applies one sized or unsized progress call (maximum 0 changes nothing).
+Effects ApplyProgress(Figures& figures, uint32_t progress, uint32_t maximum, Clock& clock);
+
+// The same with a clock that stands still at `now` (whole seconds).
 Effects ApplyProgress(Figures& figures, uint32_t progress, uint32_t maximum, int64_t now);
 
 // The "(speed unit, Time Left: n unit)" line for a speed in kB/s and the bytes still to come.
