@@ -15,7 +15,9 @@
 #include <string>
 
 namespace {
-size_t ChunkLength(uint8_t b) { return b < 0xF0 ? b : static_cast<size_t>(b - 0xF0 + 1) * 256; }
+size_t ChunkLength(uint8_t b) {
+    return b < 0xF0 ? b : static_cast<size_t>(b - 0xF0 + 1) * 256;
+}
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -51,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool finished = body.Finish();
     if (received.empty()) {
         FUZZ_CHECK(!finished);
-        for (size_t j = 0; j < kPackageNameBytes; ++j) FUZZ_CHECK(name[j] == 'Z');
+        for (size_t j = 0; j < kPackageNameBytes; ++j)
+            FUZZ_CHECK(name[j] == 'Z');
         return 0;
     }
     FUZZ_CHECK(finished);

@@ -39,9 +39,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         progress::Effects e = progress::ApplyProgress(f, progressBytes, maximum, now);
         if (maximum == 0) {
             FUZZ_CHECK(!e.statusChanged && !e.detailChanged && !e.expand);
-            FUZZ_CHECK(f.lastPercent == before.lastPercent && f.bytesAtLastSample == before.bytesAtLastSample &&
-                       f.totalBytes == before.totalBytes && f.fraction == before.fraction &&
-                       f.lastSampleTime == before.lastSampleTime);
+            FUZZ_CHECK(f.lastPercent == before.lastPercent &&
+                       f.bytesAtLastSample == before.bytesAtLastSample && f.totalBytes == before.totalBytes &&
+                       f.fraction == before.fraction && f.lastSampleTime == before.lastSampleTime);
             continue;
         }
         lastMaximum = maximum;
@@ -65,7 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (before.lastSampleTime != 0 && now - before.lastSampleTime > 2) {
             FUZZ_CHECK(f.lastSampleTime == now && f.bytesAtLastSample == progressBytes);
         } else if (before.lastSampleTime != 0) {
-            FUZZ_CHECK(f.lastSampleTime == before.lastSampleTime && f.bytesAtLastSample == before.bytesAtLastSample);
+            FUZZ_CHECK(f.lastSampleTime == before.lastSampleTime &&
+                       f.bytesAtLastSample == before.bytesAtLastSample);
         }
         FUZZ_CHECK(e.expand == (now - created > 5));
     }

@@ -20,7 +20,8 @@ TEST(AbortReport, EventByStage) {
     EXPECT_EQ(static_cast<int>(AbortedOther), 9);
 }
 
-std::wstring AbortExtra(uint32_t totalBytes, double fraction, int64_t createdAt, int64_t now, int32_t lastPercent) {
+std::wstring AbortExtra(uint32_t totalBytes, double fraction, int64_t createdAt, int64_t now,
+                        int32_t lastPercent) {
     wchar_t out[kExtraUnits];
     FormatAbortExtra(out, AbortSpeed(totalBytes, fraction, createdAt, now), lastPercent);
     return out;

@@ -17,7 +17,8 @@ struct Guarded {
     wchar_t units[4096 + kGuard];
     size_t capacity;
     explicit Guarded(size_t cap) : capacity(cap) {
-        for (auto& u : units) u = kFill;
+        for (auto& u : units)
+            u = kFill;
     }
     bool GuardIntact() const {
         for (size_t i = capacity; i < capacity + kGuard; ++i)
@@ -77,8 +78,8 @@ TEST(FormatBounded, EveryCapacityAroundTheTextLength) {
     ExpectWholeOrNothing(L"100%", L"%d%%", 100);
     ExpectWholeOrNothing(L"C:\\Temp\\MORVELT_PACKAGE.exe", L"%s%s", L"C:\\Temp\\", L"MORVELT_PACKAGE.exe");
     ExpectWholeOrNothing(L"[      ab]", L"[%8s]", L"ab");
-    ExpectWholeOrNothing(L"(1.5 MB/sec, Time Left: 3 mins)", L"(%0.1f %s, Time Left: %d %s)", 1.5, L"MB/sec", 3,
-                         L"mins");
+    ExpectWholeOrNothing(L"(1.5 MB/sec, Time Left: 3 mins)", L"(%0.1f %s, Time Left: %d %s)", 1.5, L"MB/sec",
+                         3, L"mins");
 }
 
 TEST(FormatBounded, CapacitiesOfTheInstallersBuffers) {
@@ -195,9 +196,10 @@ TEST(FormatBounded, WideFieldsAndLargeNumbersStayBounded) {
 TEST(FormatBounded, MalformedFormatLeavesEmptyText) {
     // Formats that end inside a conversion, unknown conversions, "%n", sizes the formatter
     // does not take with a floating-point value, and fields beyond the sane ceiling.
-    const wchar_t* formats[] = {L"abc %",  L"abc %-", L"%5",  L"%.",   L"%5.2",  L"%l",   L"%ll",   L"%h",
-                                L"%hh",    L"%q",     L"%n",  L"%p",   L"%Lf",   L"%hf",  L"%d%",   L"ok %5%",
-                                L"%99999d", L"%.99999d", L"%4097d", L"%.4097f", L"%I64d", L"%y %d"};
+    const wchar_t* formats[] = {L"abc %",  L"abc %-",  L"%5",    L"%.",     L"%5.2",    L"%l",
+                                L"%ll",    L"%h",      L"%hh",   L"%q",     L"%n",      L"%p",
+                                L"%Lf",    L"%hf",     L"%d%",   L"ok %5%", L"%99999d", L"%.99999d",
+                                L"%4097d", L"%.4097f", L"%I64d", L"%y %d"};
     for (size_t i = 0; i < sizeof formats / sizeof formats[0]; ++i) {
         const wchar_t* format = formats[i];
         SCOPED_TRACE(testing::Message() << "format #" << i);
@@ -242,7 +244,7 @@ TEST(FormatBounded, NullTextTinyCapacityAndMissingBuffers) {
 // Arguments handed out one by one, recording which kind of argument the formatter asked
 // for: i int, L long long, d double, t text.
 class ScriptedArgs final : public fmt::ArgSource {
-public:
+  public:
     std::string asked;
     long long NextInt(bool isLongLong) override {
         asked += isLongLong ? 'L' : 'i';

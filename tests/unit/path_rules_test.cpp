@@ -90,9 +90,11 @@ TEST(BoundedAppend, OverflowKeepsWhatFitsAndReportsIt) {
 
 TEST(BoundedAppend, NoTerminatorWithinTheBufferIsRefused) {
     Dest d(kTreePathUnits);
-    for (size_t i = 0; i < kTreePathUnits; ++i) d.get()[i] = L'z';
+    for (size_t i = 0; i < kTreePathUnits; ++i)
+        d.get()[i] = L'z';
     EXPECT_EQ(BoundedAppend(d.get(), L"\\*"), kInvalidArgument);
-    for (size_t i = 0; i < kTreePathUnits; ++i) ASSERT_EQ(d.get()[i], L'z');
+    for (size_t i = 0; i < kTreePathUnits; ++i)
+        ASSERT_EQ(d.get()[i], L'z');
     EXPECT_TRUE(d.GuardIntact());
     EXPECT_EQ(kInvalidArgument, 0x80070057u);
 }

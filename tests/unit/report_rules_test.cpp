@@ -13,16 +13,19 @@
 namespace {
 
 TEST(EventCodes, NumbersSentAsTheTypeField) {
-    const EventCode codes[] = {InstallStarted,  SetupStarted,       DownloadFinished, InstallSucceeded,
-                               InstallFailed,   ClosedAfterSuccess, ClosedWithLaunch, AbortedDuringDownload,
-                               AbortedDuringInstall, AbortedOther,  TutorialOpened};
-    for (int i = 0; i <= 10; ++i) EXPECT_EQ(static_cast<int>(codes[i]), i);
+    const EventCode codes[] = {InstallStarted,   SetupStarted,          DownloadFinished,
+                               InstallSucceeded, InstallFailed,         ClosedAfterSuccess,
+                               ClosedWithLaunch, AbortedDuringDownload, AbortedDuringInstall,
+                               AbortedOther,     TutorialOpened};
+    for (int i = 0; i <= 10; ++i)
+        EXPECT_EQ(static_cast<int>(codes[i]), i);
 }
 
 TEST(QueryNumber, SequenceFromTheFixedStart) {
     uint32_t state = 1;
     const int expected[] = {41, 18467, 6334, 26500, 19169, 15724, 11478, 29358, 26962, 24464};
-    for (int value : expected) EXPECT_EQ(RandomStep(state), value);
+    for (int value : expected)
+        EXPECT_EQ(RandomStep(state), value);
 }
 
 TEST(QueryNumber, StaysWithinFifteenBits) {
@@ -62,10 +65,12 @@ std::wstring Target(int r, const wchar_t* session, EventCode code, const wchar_t
 }
 
 TEST(ReportTarget, WithoutExtrasEndsWithTheType) {
-    EXPECT_EQ(Target(41, L"DEFAULT", SetupStarted, nullptr), L"/wp-json/hlv/api?r=41&session=DEFAULT&webinst=true&type=1");
+    EXPECT_EQ(Target(41, L"DEFAULT", SetupStarted, nullptr),
+              L"/wp-json/hlv/api?r=41&session=DEFAULT&webinst=true&type=1");
     EXPECT_EQ(Target(18467, L"0f8fad5b-d9cb-469f-a165-70867728950e", ClosedWithLaunch, nullptr),
               L"/wp-json/hlv/api?r=18467&session=0f8fad5b-d9cb-469f-a165-70867728950e&webinst=true&type=6");
-    EXPECT_EQ(Target(0, L"DEFAULT", TutorialOpened, nullptr), L"/wp-json/hlv/api?r=0&session=DEFAULT&webinst=true&type=10");
+    EXPECT_EQ(Target(0, L"DEFAULT", TutorialOpened, nullptr),
+              L"/wp-json/hlv/api?r=0&session=DEFAULT&webinst=true&type=10");
 }
 
 TEST(ReportTarget, ExtrasAreAppendedUnchanged) {

@@ -27,13 +27,14 @@ TEST(ResumeScript, ExactBytesWithTheContinuationSwitch) {
 TEST(ResumeScript, ExactBytesWithTheLaunchSwitch) {
     const std::string path = "C:\\Setup\\M.exe";
     std::string s = Script(path, "/c /l");
-    const unsigned char expected[] = {0x73, 0x74, 0x61, 0x72, 0x74, 0x20, 0x22, 0x4D, 0x4F, 0x52, 0x56, 0x45, 0x4C,
-                                      0x54, 0x22, 0x20, 0x22, 'C',  ':',  '\\', 'S',  'e',  't',  'u',  'p',  '\\',
-                                      'M',  '.',  'e',  'x',  'e',  0x22, 0x20, 0x2F, 0x63, 0x20, 0x2F, 0x6C, 0x0D,
-                                      0x0A, 0x65, 0x78, 0x69, 0x74, 0x0D, 0x0A};
+    const unsigned char expected[] = {0x73, 0x74, 0x61, 0x72, 0x74, 0x20, 0x22, 0x4D, 0x4F, 0x52, 0x56, 0x45,
+                                      0x4C, 0x54, 0x22, 0x20, 0x22, 'C',  ':',  '\\', 'S',  'e',  't',  'u',
+                                      'p',  '\\', 'M',  '.',  'e',  'x',  'e',  0x22, 0x20, 0x2F, 0x63, 0x20,
+                                      0x2F, 0x6C, 0x0D, 0x0A, 0x65, 0x78, 0x69, 0x74, 0x0D, 0x0A};
     ASSERT_EQ(s.size(), sizeof expected);
     EXPECT_EQ(s.size(), 27 + path.size() + 5);
-    for (size_t i = 0; i < sizeof expected; ++i) EXPECT_EQ(static_cast<unsigned char>(s[i]), expected[i]) << "byte " << i;
+    for (size_t i = 0; i < sizeof expected; ++i)
+        EXPECT_EQ(static_cast<unsigned char>(s[i]), expected[i]) << "byte " << i;
 }
 
 TEST(ResumeScript, FivePiecesInWriteOrder) {
@@ -69,7 +70,8 @@ TEST(ResumeScript, PathBytesOfTheCodePagePassUnchanged) {
 TEST(ResumeScript, TooSmallOutputWritesNothing) {
     std::vector<char> out(40, '~');
     EXPECT_EQ(BuildResumeScript(out.data(), 39, "C:\\Setup\\M.exe", "/c"), 0u); // needs 43
-    for (char c : out) EXPECT_EQ(c, '~');
+    for (char c : out)
+        EXPECT_EQ(c, '~');
     EXPECT_EQ(BuildResumeScript(out.data(), 40, "C:\\Setup\\M.exe", "/c"), 0u);
     std::vector<char> exact(43, '~');
     EXPECT_EQ(BuildResumeScript(exact.data(), 43, "C:\\Setup\\M.exe", "/c"), 43u);

@@ -10,7 +10,7 @@ namespace {
 
 TEST(SetupWindowTitle, NeedsBothPiecesAnywhere) {
     EXPECT_TRUE(IsSetupWindowTitle(L"MORVELT 2.0 Setup"));
-    EXPECT_TRUE(IsSetupWindowTitle(L"MORVELT Setup"));       // one blank serves both pieces
+    EXPECT_TRUE(IsSetupWindowTitle(L"MORVELT Setup")); // one blank serves both pieces
     EXPECT_TRUE(IsSetupWindowTitle(L"Welcome - MORVELT 2.0 Setup Wizard"));
     EXPECT_TRUE(IsSetupWindowTitle(L"x Setup of MORVELT y")); // order does not matter
     EXPECT_FALSE(IsSetupWindowTitle(L"MORVELT2.0 Setup"));    // "MORVELT " needs its blank
