@@ -138,6 +138,9 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
     EnableWindow(g_setup.installButton, FALSE);
     DownloadStatus* status = new DownloadStatus(window);
     g_setup.currentStatus = status;
+    // The instance invalidated its band while it was not yet current; a paint in between
+    // showed the welcome texts. Paint again now that the painter can find it.
+    status->InvalidateStatus();
     Report(InstallStarted, nullptr);
     int64_t startTime = NowSeconds();
 
