@@ -18,6 +18,9 @@ constexpr const wchar_t* kAbortQuestion = L"Are you sure you want abort MORVELT 
 // After an abort the process must be gone within seconds whatever the ended worker left
 // behind (a lock it held, for one); this is the backstop.
 constexpr DWORD kAbortExitDeadlineMs = 2500;
+// How long an abort waits for a request or package start the worker had already begun. Such
+// a step takes milliseconds unless the server holds it; then the abort goes on without it.
+constexpr DWORD kWorkerQuietMs = 1000;
 
 void LaunchInstalledProduct() {
     wchar_t programFiles[MAX_PATH] = {};
@@ -106,6 +109,7 @@ LRESULT HandleCloseRequest(HWND window, WPARAM wParam, LPARAM lParam) {
                          AbortSpeed(status->totalBytes, status->fraction, status->createdAt, NowSeconds()),
                          status->lastPercent);
     }
+    (void)AwaitWorkerQuiet(kWorkerQuietMs);
     ReportEvent(code, code == AbortedDuringDownload ? abortDetail : nullptr);
     StopWorker();
     DeleteFileW(g_setup.packagePath);

@@ -12,6 +12,7 @@
 #include "session/removal.h"
 #include "session/worker_rules.h"
 
+#include <atomic>
 #include <commctrl.h>
 
 namespace {
@@ -22,6 +23,27 @@ constexpr const wchar_t* kCloseProduct = L"Please, close active MORVELT applicat
 constexpr const wchar_t* kSuccessRestartQuestion =
     L"MORVELT successfully installed. To start using MORVELT you have to reboot your PC. Would you like reboot "
     L"your PC now?";
+
+// True while the worker is inside a step whose effect lies outside this process: a request
+// to a server, or the start of the package. The worker sets it before it looks at the abort
+// flag; the close handler sets the abort flag before it looks at this one. So either the
+// worker sees the abort and never begins the step, or the close handler sees the step and
+// waits for its end (AwaitWorkerQuiet).
+std::atomic<bool> g_outwardStep{false};
+
+class OutwardStep {
+public:
+    OutwardStep() {
+        g_outwardStep.store(true);
+        if (g_setup.abortCommitted.load()) {
+            g_outwardStep.store(false);
+            WorkerCheckpoint();
+        }
+    }
+    ~OutwardStep() { g_outwardStep.store(false); }
+    OutwardStep(const OutwardStep&) = delete;
+    OutwardStep& operator=(const OutwardStep&) = delete;
+};
 
 DownloadStatus* ReplaceStatus(HWND window) {
     if (DownloadStatus* old = g_setup.currentStatus.exchange(nullptr)) {
@@ -42,7 +64,20 @@ int ShowBox(HWND window, const wchar_t* text, UINT type) {
 
 void Report(EventCode code, const wchar_t* extras) {
     WorkerCheckpoint();
+    OutwardStep step;
     ReportEvent(code, extras);
+}
+
+bool LookUp(char* packageName) {
+    WorkerCheckpoint();
+    OutwardStep step;
+    return LookupPackageName(packageName);
+}
+
+bool Download(const char* packageName, DownloadStatus* status) {
+    WorkerCheckpoint();
+    OutwardStep step;
+    return DownloadPackage(packageName, g_setup.packagePath, status);
 }
 
 // Waits until no running product holds its mutex; false when the user gives up.
@@ -68,7 +103,11 @@ void RaiseSetupWindowIfShown() {
 int32_t RunPackage() {
     int32_t exitCode = -1;
     WorkerCheckpoint();
-    raii::unique_handle package(StartProgram(g_setup.packagePath, L" /S"));
+    raii::unique_handle package;
+    {
+        OutwardStep step;
+        package.reset(StartProgram(g_setup.packagePath, L" /S"));
+    }
     if (!package) return exitCode;
     g_setup.childProcessId = GetProcessId(package.get());
     while (WaitForSingleObject(package.get(), 300) == WAIT_TIMEOUT) {
@@ -106,6 +145,15 @@ void WorkerCheckpoint() {
     if (g_setup.abortCommitted.load()) {
         for (;;) Sleep(INFINITE);
     }
+}
+
+bool AwaitWorkerQuiet(DWORD timeoutMs) {
+    constexpr DWORD kPollMs = 10;
+    for (DWORD waited = 0; g_outwardStep.load(); waited += kPollMs) {
+        if (waited >= timeoutMs) return false;
+        Sleep(kPollMs);
+    }
+    return true;
 }
 
 HANDLE StartProgram(const wchar_t* application, const wchar_t* commandLine) {
@@ -147,12 +195,12 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
     char packageName[kPackageNameBytes];
     bool packageInPlace = false;
     bool freshDownload = false;
-    if (!LookupPackageName(packageName)) {
+    if (!LookUp(packageName)) {
         ShowBox(window, kDownloadFailed, MB_OK | MB_ICONERROR);
         ShowNotInstalled();
     } else if (g_setup.continueAfterRestart && EntryExists(g_setup.packagePath)) {
         packageInPlace = true;
-    } else if (DownloadPackage(packageName, g_setup.packagePath, status)) {
+    } else if (Download(packageName, status)) {
         packageInPlace = true;
         freshDownload = true;
     } else {

@@ -8,6 +8,12 @@ DWORD WINAPI InstallWorker(LPVOID mainWindow);
 // abort is confirmed the worker stops here for good, holding nothing, until it is ended.
 void WorkerCheckpoint();
 
+// Called by the close handler right after it has committed an abort. If the worker is in the
+// middle of a request to a server or of starting the package (begun before the abort), this
+// waits for that to end, at most timeoutMs, so that nothing of the worker's reaches the
+// server after the abort report. Answers whether the worker was quiet by then.
+bool AwaitWorkerQuiet(DWORD timeoutMs);
+
 // Enumeration callback: finds the package's own setup window.
 BOOL CALLBACK FindChildSetupWindow(HWND window, LPARAM resultSlot);
 
