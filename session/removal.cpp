@@ -77,7 +77,15 @@ void RemovePreviousInstallation() {
         if (FormatBounded(path, kPathUnits, L"%s%s", installRoot, folder) < 0) continue;
         DWORD attributes = GetFileAttributesW(path);
         if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-        if (ShellDeleteFolder(path) != 0) {
+        if (IsFolderLink(attributes)) {
+            // The component lives elsewhere behind a link: the link goes, its target stays.
+            if (!RemoveFolderLinkOrSchedule(path)) allClean = false;
+            continue;
+        }
+        // Some shells delete through links to folders; the shell only gets a tree without
+        // them. A link that cannot go leaves the folder to DeleteTreeContents, which never
+        // follows one.
+        if (!RemoveFolderLinksInside(path) || ShellDeleteFolder(path) != 0) {
             DeleteTreeContents(path);
             allClean = false;
         }
