@@ -392,8 +392,10 @@ _base_lock = threading.Lock()
 
 
 def base():
-    """The base run for this process: E2E_BASE when the runner prepared one, else the cached
-    build/e2e/base, rebuilt when its inputs changed (or with E2E_FRESH=1)."""
+    """The base run for this process: E2E_BASE when the runner prepared one, else a cached
+    build/e2e/base-<inputs> for the current tools, fakes and Wine (E2E_FRESH=1 rebuilds it).
+    A new base never replaces one in place, since another process may be copying from it;
+    bases of other inputs are removed once they have been unused for a while."""
     global _base
     with _base_lock:
         if _base:
@@ -401,17 +403,22 @@ def base():
         if os.environ.get("E2E_BASE"):
             _base = Base(os.environ["E2E_BASE"])
             return _base
-        folder = E2E_DIR / "base"
         E2E_DIR.mkdir(parents=True, exist_ok=True)
+        inputs = _base_inputs()
+        key = hashlib.sha1(json.dumps(inputs, sort_keys=True).encode()).hexdigest()[:12]
+        folder = E2E_DIR / ("base-" + key)
         with open(E2E_DIR / "base.lock", "w") as lock:
             fcntl.flock(lock, fcntl.LOCK_EX)
-            fresh = os.environ.get("E2E_FRESH") == "1"
             try:
                 current = Base(folder)
-                if fresh or current.info.get("inputs") != _base_inputs():
-                    raise ValueError("stale")
+                if os.environ.get("E2E_FRESH") == "1":
+                    raise ValueError("fresh base asked for")
             except (OSError, ValueError, KeyError):
                 current = build_base(folder)
+            os.utime(folder)
+            for old in E2E_DIR.glob("base-*"):
+                if old != folder and time.time() - old.stat().st_mtime > 600:
+                    shutil.rmtree(old, ignore_errors=True)
             _base = current
         return _base
 
@@ -770,7 +777,9 @@ class Session:
         deadline = time.monotonic() + timeout
         while same < 2 and time.monotonic() < deadline:
             time.sleep(0.1)
-            again = self.wait_for(find, timeout, interval=0.2, what="the %s window" % MAIN_CLASS)
+            again = find()
+            if again is None:
+                return window  # it closed (or hid) meanwhile: the last sight is all there is
             same = same + 1 if again["rect"] == window["rect"] else 0
             window = again
         return window
