@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,24 @@ TEST(DownloadUrl, NameTooLongLeavesTheUrlEmpty) {
     // A 2048-byte name from the lookup never fits.
     std::wstring longest(2048, L'n');
     EXPECT_EQ(BuildDownloadUrl(url, host.c_str(), longest.c_str()), -1);
+}
+
+} // namespace
+
+namespace {
+
+TEST(DownloadComplete, FileMustHoldTheAnnouncedSize) {
+    EXPECT_TRUE(DownloadIsWhole(64u << 20, 64u << 20));
+    EXPECT_TRUE(DownloadIsWhole((64u << 20) + 1, 64u << 20));
+    // A connection dropped one byte short leaves a fragment, not a package.
+    EXPECT_FALSE(DownloadIsWhole((64u << 20) - 1, 64u << 20));
+    EXPECT_FALSE(DownloadIsWhole(0, 1));
+    EXPECT_FALSE(DownloadIsWhole(0, UINT32_MAX));
+    EXPECT_TRUE(DownloadIsWhole(UINT32_MAX, UINT32_MAX));
+    EXPECT_TRUE(DownloadIsWhole(5ull << 32, UINT32_MAX));
+    // With no size announced there is nothing to compare with.
+    EXPECT_TRUE(DownloadIsWhole(0, 0));
+    EXPECT_TRUE(DownloadIsWhole(12345, 0));
 }
 
 } // namespace

@@ -5,6 +5,8 @@
 #include <climits>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -184,6 +186,43 @@ TEST(ProgressLayout, ExpandsOnlyMoreThanFiveSecondsAfterCreation) {
     EXPECT_FALSE(ApplyProgress(f, 4, 1000, kCreated - 100).expand);
     // Unsized calls never expand.
     EXPECT_FALSE(ApplyProgress(f, 4, 0, kCreated + 60).expand);
+}
+
+// A clock that gives the listed readings in turn, then stays at the last one: a progress call
+// that takes a while (a repaint, a slow download service) sees the time move under it.
+class ScriptedClock final : public progress::Clock {
+  public:
+    explicit ScriptedClock(std::vector<int64_t> readings) : readings_(std::move(readings)) {}
+    int64_t Now() override {
+        int64_t t = readings_[next_];
+        if (next_ + 1 < readings_.size()) ++next_;
+        return t;
+    }
+
+  private:
+    std::vector<int64_t> readings_;
+    size_t next_ = 0;
+};
+
+TEST(ProgressClock, ReferenceAndExpansionTakeTheTimeAsItIsByThen) {
+    // A sample is due at +3; by the time the reference is stored the clock says +4, and by
+    // the expansion test +6.
+    Figures f = Fresh();
+    f.lastSampleTime = kCreated;
+    ScriptedClock clock({kCreated + 3, kCreated + 4, kCreated + 6});
+    Effects e = ApplyProgress(f, 3 * kKiB, 600 * kKiB, clock);
+    EXPECT_TRUE(e.detailChanged);
+    EXPECT_STREQ(e.detailText, L"(1.0 kB/sec, Time Left: 9 mins)"); // 3 kB over the 3 s measured
+    EXPECT_EQ(f.lastSampleTime, kCreated + 4);
+    EXPECT_TRUE(e.expand);
+}
+
+TEST(ProgressClock, FirstReferenceIsTheTimeOfItsReading) {
+    Figures f = Fresh();
+    ScriptedClock clock({kCreated + 5, kCreated + 6});
+    Effects e = ApplyProgress(f, 0, 1000, clock);
+    EXPECT_EQ(f.lastSampleTime, kCreated + 5);
+    EXPECT_TRUE(e.expand); // the expansion test read +6
 }
 
 TEST(ProgressTotals, TotalBytesIsTheLastSizedMaximum) {
