@@ -1,0 +1,283 @@
+"""Shared pieces of the install, close and abort scenarios: starting the installer with a record of
+what it paints, reading its window and message boxes, the server's record in compact form, and
+closing the window the way a user does.
+
+What the window paints is read from Wine's own trace of DrawTextExW (the "text" debug channel),
+which the installer is started with: every status and detail line it draws, in order, exactly as
+drawn. Screenshots then show that those pixels really reached the screen.
+"""
+
+import glob
+import os
+import re
+import time
+import unittest
+from pathlib import Path
+from urllib.parse import unquote
+
+from harness import MAIN_CLASS, Session
+
+CAPTION = "MORVELT Setup v1.19"
+PACKAGE = "MORVELT_2.0_Setup.exe"
+INSTALL_BUTTON = "Download and Install"
+LAUNCH_BUTTON = "Close and Launch MORVELT"
+
+CONNECTING = "Connecting to MORVELT Server..."
+INSTALLING = "Installing MORVELT..."
+INSTALLED = "MORVELT successfully installed..."
+NOT_INSTALLED = "MORVELT is not installed correctly"
+DOWNLOAD_FAILED = "Cannot download MORVELT package, please try again."
+RESTART_LOOK = "Restart your PC to continue the installation process..."
+
+ABORT_QUESTION = "Are you sure you want abort MORVELT installation?"
+CLOSE_PRODUCT = "Please, close active MORVELT application first."
+SUCCESS_RESTART_QUESTION = ("MORVELT successfully installed. To start using MORVELT you have to reboot your PC. "
+                            "Would you like reboot your PC now?")
+
+PRODUCT_DIR = "C:\\Program Files (x86)\\Quorbin\\Vantrelisk"
+PRODUCT_EXE = PRODUCT_DIR + "\\MORVELT.exe"
+RESUME_SCRIPT = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\StartUp\\MORVELT_SETUP.bat"
+
+PBST_NORMAL, PBST_ERROR = 1, 2
+WM_CLOSE, WM_COMMAND = 0x0010, 0x0111
+
+# Event types of the reports.
+INSTALL_STARTED, SETUP_STARTED, DOWNLOAD_FINISHED, INSTALL_SUCCEEDED, INSTALL_FAILED = 0, 1, 2, 3, 4
+CLOSED_AFTER_SUCCESS, CLOSED_WITH_LAUNCH = 5, 6
+ABORTED_DURING_DOWNLOAD, ABORTED_DURING_INSTALL, ABORTED_OTHER = 7, 8, 9
+
+TRACE = "+timestamp,+text"
+_DRAW = re.compile(r'^(\d+\.\d+):([0-9a-f]+):trace:text:DrawTextExW L"(.*)", -?\d+, '
+                   r'\[\((-?\d+),(-?\d+)\)-\((-?\d+),(-?\d+)\)\]')
+# The status line's rectangle is (0,133)-(500, offset+163), the detail line's (0,133)-(500, offset+193),
+# with the layout offset 0, or -40 while the layout is expanded.
+_STATUS_BOTTOMS = {163, 123}
+_DETAIL_BOTTOMS = {193, 153}
+_ERROR_STATE = re.compile(r"fixme:progress:ProgressWindowProc state 0*2 not yet handled")
+# Without a status object the band shows the welcome, whose second line shares the status rectangle.
+WELCOME_LINE = "Please press Download and Install button to continue..."
+
+
+class Run:
+    """One installer process and the texts it painted."""
+
+    def __init__(self, session, app):
+        self.s, self.app = session, app
+
+    @property
+    def pid(self):
+        return self.s.main_window(visible=False)["pid"]
+
+    def drawn(self):
+        """(kind, text) of every status and detail line drawn so far, in order."""
+        out = []
+        path = Path(self.app.stdout_path)
+        text = path.read_text(errors="replace") if path.exists() else ""
+        for line in text.splitlines():
+            m = _DRAW.match(line)
+            if not m:
+                continue
+            left, top, right, bottom = (int(m.group(i)) for i in range(4, 8))
+            if (left, top, right) != (0, 133, 500):
+                continue
+            kind = "status" if bottom in _STATUS_BOTTOMS else "detail" if bottom in _DETAIL_BOTTOMS else None
+            if kind == "status" and m.group(3) == WELCOME_LINE:
+                kind = "welcome"
+            if kind:
+                out.append((kind, m.group(3)))
+        return out
+
+    def error_state_requests(self):
+        """How often the bar was told to enter its error state. Wine 8's progress bar does not
+        implement states: it keeps answering PBST_NORMAL and drawing in the normal colour, and
+        logs each request it cannot handle, which is what this counts."""
+        path = Path(self.app.stdout_path)
+        text = path.read_text(errors="replace") if path.exists() else ""
+        return len(_ERROR_STATE.findall(text))
+
+    def statuses(self):
+        """The status lines drawn, each change once: what a user watching the window read."""
+        seen = []
+        for kind, text in self.drawn():
+            if kind == "status" and (not seen or seen[-1] != text):
+                seen.append(text)
+        return seen
+
+    def details(self):
+        seen = []
+        for kind, text in self.drawn():
+            if kind == "detail" and (not seen or seen[-1] != text):
+                seen.append(text)
+        return seen
+
+
+def request_kind(r):
+    """A request in short: the report's type as a number, or "lookup" / "download"."""
+    t = r["target"]
+    if t.startswith("/wp-json/hlv/api"):
+        m = re.search(r"[?&]type=(\d+)", t)
+        return int(m.group(1)) if m else t
+    if t.startswith("/index.php?option=com_hlvauth"):
+        return "lookup"
+    if t.startswith("/downloads_ls/"):
+        return "download"
+    return t
+
+
+def field(r, name):
+    m = re.search(r"[?&]%s=([^&]*)" % name, r["target"])
+    return m.group(1) if m else None
+
+
+def compress_downloads(statuses):
+    """Status lines with the run of download percentages folded into one "Downloading" entry."""
+    out = []
+    for text in statuses:
+        if text.startswith("Downloading MORVELT... "):
+            if out and out[-1] == "Downloading":
+                continue
+            text = "Downloading"
+        out.append(text)
+    return out
+
+
+class InstallCase(unittest.TestCase):
+    """Sessions, the installer, its window and the server's record, for the scenarios."""
+
+    def session(self, **options):
+        return self.enterContext(Session(self, **options))
+
+    def serve_package(self, s, lookup_delay=0.4, **faults):
+        """The package fake as the package the lookup names. On loopback every answer comes
+        before the window has repainted, so by default the lookup takes 0.4 s and the download
+        about 0.3 s: then "Connecting..." and the percentages are painted before the next text
+        replaces them."""
+        faults.setdefault("rate", 1_000_000)
+        s.set_download(PACKAGE, file=s.fake("package_fake.exe"), **faults)
+        s.set_lookup(PACKAGE.encode(), delay=lookup_delay)
+
+    def start(self, s, *args, env=None):
+        """Starts the installer with the given switches and environment (handed on to the package)."""
+        env = dict(env or {})
+        env.setdefault("WINEDEBUG", TRACE)
+        app = s.start_installer(*args, env=env)
+        s.main_window()
+        return Run(s, app)
+
+    # -- the window --
+
+    def ui(self, s):
+        """(window, button, bar) as the UI driver sees them now."""
+        w = s.main_window(visible=False)
+        return w, s.control(w, cls="Button"), s.control(w, cls="msctls_progress32")
+
+    def wait_ui(self, s, predicate, timeout=30, what="the window"):
+        def probe():
+            windows = s.windows(cls=MAIN_CLASS)
+            if not windows:
+                return None
+            w = windows[0]
+            state = (w, s.control(w, cls="Button"), s.control(w, cls="msctls_progress32"))
+            return state if predicate(*state) else None
+        return s.wait_for(probe, timeout, interval=0.15, what=what)
+
+    def wait_attempt_over(self, s, timeout=40):
+        """Waits for the final state of an attempt: the button enabled and the bar without marquee."""
+        return self.wait_ui(s, lambda w, b, p: b["enabled"] and not p["marquee"], timeout, "the attempt to end")
+
+    def button_centre(self, s):
+        w, b, _ = self.ui(s)
+        left, top = w["rect"][:2]
+        r = b["rect"]
+        return left + (r[0] + r[2]) // 2, top + (r[1] + r[3]) // 2
+
+    def click_install(self, s):
+        s.click(*self.button_centre(s))
+
+    def click_close_glyph(self, s):
+        w = s.main_window()
+        s.click(w["rect"][0] + 485, w["rect"][1] + 15)
+
+    def post_close(self, s):
+        """WM_CLOSE as the system sends it (the glyph cannot be clicked while a box disables the window)."""
+        w = s.main_window(visible=False)
+        s.driver("post", w["hwnd"], WM_CLOSE, 0, 0)
+
+    def assertFinalBar(self, bar, state, run, error_requests=None):
+        """The bar full, marquee off, in the given state. Where the control cannot hold the error
+        state (Wine), the request for it must have reached the control: error_requests is the
+        count of such requests the run should have made by now."""
+        self.assertFalse(bar["marquee"], "marquee off")
+        self.assertEqual(bar["range"], [0, 200])
+        self.assertEqual(bar["pos"], 200, "the bar stands full")
+        if error_requests is None:
+            error_requests = 1 if state == PBST_ERROR else 0
+        if state == PBST_ERROR and bar["state"] == PBST_ERROR:
+            return
+        self.assertEqual(bar["state"], PBST_NORMAL)
+        self.assertEqual(run.error_state_requests(), error_requests,
+                         "requests for the error state that reached the bar")
+
+    # -- message boxes --
+
+    def wait_box(self, s, text, timeout=20):
+        def find():
+            for b in s.msgboxes():
+                if b["text"] == text:
+                    return b
+            return None
+        return s.wait_for(find, timeout, interval=0.15, what="the box %r" % text)
+
+    def assertBox(self, box, text, icon, buttons, window=None):
+        self.assertEqual(box["text"], text)
+        self.assertEqual(box["title"], CAPTION)
+        self.assertEqual(box["icon"], icon)
+        self.assertEqual([b["text"] for b in box["buttons"]], buttons)
+        if window:
+            self.assertEqual(box["owner"], window["hwnd"], "owned by the main window")
+
+    # -- the server's record --
+
+    def kinds(self, s, since=0):
+        return [request_kind(r) for r in s.requests()[since:]]
+
+    def wait_kind(self, s, kind, count=1, timeout=30):
+        return s.wait_for(lambda: [r for r in s.requests() if request_kind(r) == kind][count - 1:] and
+                          [r for r in s.requests() if request_kind(r) == kind], timeout, interval=0.1,
+                          what="%d request(s) of kind %r" % (count, kind))[count - 1]
+
+    def report(self, s, kind, nth=1):
+        found = [r for r in s.requests() if request_kind(r) == kind]
+        return found[nth - 1] if len(found) >= nth else None
+
+    # -- the prefix --
+
+    def temp_folder(self, s):
+        """C:\\users\\<user>\\Temp of the prefix's user, where the package is downloaded to."""
+        users = [p for p in glob.glob(str(s.prefix / "drive_c" / "users" / "*"))
+                 if os.path.basename(p).lower() != "public" and os.path.isdir(os.path.join(p, "Temp"))]
+        self.assertEqual(len(users), 1, users)
+        return Path(users[0]) / "Temp"
+
+    def package_file(self, s):
+        return self.temp_folder(s) / "MORVELT_PACKAGE.exe"
+
+    def start_product(self, s, hold_ms=60000):
+        """The product fake running (it holds the "MORVELT" mutex) until stopped or hold_ms."""
+        s.popen(["wine", "C:\\fakes\\product_fake.exe", "--hold", str(hold_ms)], name="product")
+        s.wait_for(lambda: "mutex name=MORVELT" in (s.fake_log("product") or ""), 20, what="the product's mutex")
+
+    def stop_product(self, s):
+        s.host_path("C:\\fakes\\stop_product").write_text("stop")
+        s.wait_for(lambda: "stopping" in (s.fake_log("product") or ""), 10, what="the product to stop")
+        time.sleep(0.3)  # its mutex goes with the process
+
+    def package_log(self, s):
+        return s.fake_log("package") or ""
+
+
+def abort_detail(r):
+    """The report's "&speed=...&comp=N" as (raw speed field, speed, comp)."""
+    raw = field(r, "speed")
+    comp = field(r, "comp")
+    return raw, float(unquote(raw)), int(comp)
