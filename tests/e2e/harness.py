@@ -335,8 +335,7 @@ def import_reg(prefix, reg_text, view=32):
         path = Path(tmp) / "import.reg"
         path.write_text(reg_text, encoding="utf-16")
         win = "C:\\" + str(path.relative_to(prefix / "drive_c")).replace("/", "\\")
-        regedit = "C:\\windows\\syswow64\\regedit.exe" if view == 32 else "regedit"
-        return _run_in_fresh_ns("reg", prefix, ["wine", regedit, "/S", win])
+        return _run_in_fresh_ns("reg", prefix, ["wine", "reg", "import", win, "/reg:%d" % view])
 
 
 def build_base(folder):
@@ -944,8 +943,8 @@ class Session:
     def reg_query(self, key, value=None, view=32):
         """Values under a key as {name: (type, data)} ("" is the default value), or None when the
         key does not exist. view 32 reads what the 32-bit installer sees."""
-        reg = "C:\\windows\\syswow64\\reg.exe" if view == 32 else "reg"
-        args = ["wine", reg, "query", key] + (["/v", value] if value else [])
+        # "wine reg" runs the 32-bit reg.exe here; /reg:NN picks the registry view explicitly.
+        args = ["wine", "reg", "query", key] + (["/v", value] if value else []) + ["/reg:%d" % view]
         r = self.run(args, timeout=30)
         if r.returncode != 0:
             return None
@@ -963,5 +962,4 @@ class Session:
         path.write_text(reg_text, encoding="utf-16")
         local = self.host_path("C:\\e2e")
         shutil.copy2(path, local / "import.reg")
-        regedit = "C:\\windows\\syswow64\\regedit.exe" if view == 32 else "regedit"
-        return self.run(["wine", regedit, "/S", "C:\\e2e\\import.reg"], check=True)
+        return self.run(["wine", "reg", "import", "C:\\e2e\\import.reg", "/reg:%d" % view], check=True)
