@@ -91,6 +91,15 @@ class TestRecording(ServerCase):
                         tls.sendall(b"GET /wp-json/hlv/api?x HTTP/1.1\r\nHost: localhost\r\n\r\n")
                         self.assertIn(b"200 OK", tls.recv(4096))
 
+    def test_connection_without_a_request_is_recorded(self):
+        with socket.create_connection(("127.0.0.1", self.port)) as raw:
+            with self.context.wrap_socket(raw, server_hostname="localhost"):
+                pass
+        self.get("/wp-json/hlv/api?after").read()
+        time.sleep(0.2)
+        self.assertEqual(len(self.records("no_request")), 1)
+        self.assertEqual([r["target"] for r in self.records()], ["/wp-json/hlv/api?after"])
+
     def test_untrusting_client_leaves_a_tls_error_and_no_request(self):
         with socket.create_connection(("127.0.0.1", self.port)) as raw:
             with self.assertRaises(ssl.SSLError):

@@ -34,7 +34,8 @@ cut short or an error status, but not for a failed handshake or a refused connec
 
 Every request gives a {"kind": "request", ...} line; a download or lookup adds a
 {"kind": "done", "seq": n, "sent": bytes, "how": ...} line when its body ended. TLS handshakes
-that fail give {"kind": "tls_error", ...}.
+that fail here give {"kind": "tls_error", ...}; a connection that ends without any request
+(as when the client refused the certificate after the handshake) gives {"kind": "no_request"}.
 
 The server listens on 127.0.0.1 and ::1 (the installer's "localhost" may resolve to either) and
 stops by itself after --timeout seconds.
@@ -129,6 +130,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         pass  # the JSON log is the record
 
     def parse_request(self):
+        self.connection.requests_seen = getattr(self.connection, "requests_seen", 0) + 1
         ok = super().parse_request()
         self.seq = self.server.recorder.next_seq()
         raw = self.raw_requestline.rstrip(b"\r\n").decode("latin-1")
@@ -339,6 +341,11 @@ class TlsServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
         except (ConnectionError, ssl.SSLError, OSError):
             pass
         finally:
+            if not getattr(tls, "requests_seen", 0):
+                # Under TLS 1.2 a client that refuses the certificate does so after the handshake
+                # has completed on this side: it shows as a connection without any request.
+                self.recorder.write({"kind": "no_request", "t": time.time(), "listener": self.server_address[0],
+                                     "client": client_address[0], "tls_version": tls.version()})
             try:
                 tls.close()
             except OSError:
