@@ -147,6 +147,13 @@ class InstallCase(unittest.TestCase):
     def session(self, **options):
         return self.enterContext(Session(self, **options))
 
+    def closing_session(self, **options):
+        """A session for timing a close. Without a window manager on the display, Wine's X11
+        driver waits 2 s for every hidden top-level window to be withdrawn (the question box,
+        then the main window), which no Windows does; on Wine's own desktop it does not."""
+        options.setdefault("desktop", True)
+        return self.session(**options)
+
     def serve_package(self, s, lookup_delay=0.4, **faults):
         """The package fake as the package the lookup names. On loopback every answer comes
         before the window has repainted, so by default the lookup takes 0.4 s and the download
@@ -236,6 +243,58 @@ class InstallCase(unittest.TestCase):
         if window:
             self.assertEqual(box["owner"], window["hwnd"], "owned by the main window")
 
+    def watch_close(self, s, run, act, known_boxes=(), timeout=10):
+        """Runs act() (which answers the question or closes the window), then watches the installer
+        until its process has ended: when the window was hidden, which new boxes appeared."""
+        w = s.main_window(visible=False)
+        known = set(known_boxes) | {b["hwnd"] for b in s.msgboxes(pid=w["pid"])}
+        c = Closing()
+        c.pressed_at = time.time()
+        t0 = time.monotonic()
+        act()
+        c.answered_at = time.time()
+        while run.app.running and time.monotonic() - t0 < timeout:
+            # Only a visible window is read further (its text): a window hidden while its thread
+            # sleeps would hold up every reading of it.
+            if c.hidden_after is None and not s.driver("waitwindow", "--class", MAIN_CLASS, "--visible",
+                                                        "--timeout", "0"):
+                c.hidden_after = time.monotonic() - t0
+            c.new_boxes += [b for b in s.msgboxes(pid=w["pid"]) if b["hwnd"] not in known]
+            known |= {b["hwnd"] for b in c.new_boxes}
+        c.exit_code = run.app.wait(max(0.1, timeout - (time.monotonic() - t0)))
+        c.gone_after = time.monotonic() - t0
+        if c.hidden_after is None:
+            c.hidden_after = c.gone_after
+        return c
+
+    def confirm_abort(self, s, run, via="glyph", known_boxes=()):
+        """Asks to close (the close glyph, or WM_CLOSE posted while a box disables the window),
+        checks the question and answers Yes; returns the Closing."""
+        w = s.main_window()
+        before = {b["hwnd"] for b in s.msgboxes()}
+        if via == "glyph":
+            self.click_close_glyph(s)
+        else:
+            self.post_close(s)
+        box = s.wait_for(lambda: [b for b in s.msgboxes() if b["text"] == ABORT_QUESTION and b["hwnd"] not in before],
+                         10, interval=0.1, what="the abort question")[0]
+        self.assertBox(box, ABORT_QUESTION, "question", ["Yes", "No"], w)
+        return self.watch_close(s, run, lambda: s.press("Yes"), set(known_boxes) | {box["hwnd"]})
+
+    def assertAbortSound(self, s, c, report_type, limit=3.0):
+        """The process gone within limit seconds of Yes with exit code 0, no box after the answer,
+        and the abort report the last thing the server heard from it."""
+        self.assertEqual(c.exit_code, 0)
+        self.assertLess(c.gone_after, limit, "gone %.2f s after Yes" % c.gone_after)
+        self.assertEqual([b["text"] for b in c.new_boxes], [], "no box after the answer")
+        time.sleep(0.5)
+        reqs = s.requests()
+        self.assertTrue(reqs, "the server heard something")
+        last = reqs[-1]
+        self.assertEqual(request_kind(last), report_type, "last request: %s" % last["raw"])
+        self.assertGreaterEqual(last["t"], c.pressed_at, "the abort report came after the answer")
+        return last
+
     # -- the server's record --
 
     def kinds(self, s, since=0):
@@ -274,6 +333,18 @@ class InstallCase(unittest.TestCase):
 
     def package_log(self, s):
         return s.fake_log("package") or ""
+
+
+class Closing:
+    """What followed the answer to the close question (or a close without one)."""
+
+    def __init__(self):
+        self.pressed_at = None      # host time just before the answer was given
+        self.answered_at = None     # host time once the driver had given it
+        self.hidden_after = None    # seconds from the answer until the window was hidden or gone
+        self.gone_after = None      # seconds from the answer until the process had ended
+        self.exit_code = None
+        self.new_boxes = []         # boxes of the installer that appeared after the answer
 
 
 def abort_detail(r):
