@@ -85,6 +85,7 @@ class Trace:
     def __init__(self, path):
         self.draws, self.redraws, self.moves, self.downloads, self.fixmes = [], [], [], [], []
         self.progress_calls = []  # (time, progress, maximum) the download service reported
+        self.winhttp = []  # WinHTTP calls and their answers, in order
         for line in Path(path).read_text(errors="replace").splitlines():
             m = _LINE.match(line)
             if not m:
@@ -111,6 +112,11 @@ class Trace:
                     x, y, w, h = (int(v) for v in r.group(2, 3, 4, 5))
                     self.moves.append({"t": t, "tid": tid, "hwnd": int(r.group(1), 16), "rect": (x, y, x + w, y + h),
                                        "repaint": r.group(6) == "1"})
+            elif channel == "winhttp" and function.startswith("WinHttp"):
+                if rest.startswith("returning "):
+                    self.winhttp.append({"t": t, "tid": tid, "fn": function, "returned": rest.split(" ", 1)[1]})
+                else:
+                    self.winhttp.append({"t": t, "tid": tid, "fn": function, "args": rest})
             elif channel == "urlmon" and function == "DownloadBSC_OnProgress":
                 c = re.match(r"^\w+\)->\((\d+) (\d+) (\d+) ", rest)
                 if c:
@@ -143,6 +149,26 @@ class Trace:
 
     def texts(self):
         return [d["text"] for d in self.draws]
+
+
+def http_exchanges(trace):
+    """The installer's WinHTTP exchanges: per thread, from one WinHttpOpen to the next, each as
+    a list of (function, arguments) calls plus the handles the opening calls returned."""
+    out, current = [], {}
+    for c in trace.winhttp:
+        if c["fn"] == "WinHttpGetDefaultProxyConfiguration":
+            continue
+        if "args" in c and c["fn"] == "WinHttpOpen":
+            current[c["tid"]] = {"tid": c["tid"], "calls": [], "handles": {}}
+            out.append(current[c["tid"]])
+        ex = current.get(c["tid"])
+        if ex is None:
+            continue
+        if "args" in c:
+            ex["calls"].append((c["fn"], c["args"]))
+        elif c["fn"] in ("WinHttpOpen", "WinHttpConnect", "WinHttpOpenRequest"):
+            ex["handles"][c["fn"]] = c["returned"]
+    return out
 
 
 def installer_trace(app):
@@ -243,3 +269,34 @@ def sleep_until(deadline):
     delay = deadline - time.monotonic()
     if delay > 0:
         time.sleep(delay)
+
+
+def check_exchange(case, ex, target, answered=True):
+    """One request as the installer made it: session with the user agent, the default proxy and no
+    flags (synchronous); connection to the vendor's server on 443; a TLS GET of the target with
+    the default version, referrer and accept types; sent without headers or body; then, when an
+    answer came, the response awaited and the body drained to its end; last the request, the
+    connection and the session closed, in that order."""
+    calls = ex["calls"]
+    h = ex["handles"]
+    names = [fn for fn, _ in calls]
+    case.assertEqual(calls[0], ("WinHttpOpen", 'L"%s", 0, (null), (null), 0' % USER_AGENT))
+    case.assertEqual(calls[1], ("WinHttpConnect", '%s, L"localhost", 443, 0' % h["WinHttpOpen"]))
+    case.assertEqual(calls[2], ("WinHttpOpenRequest",
+                                '%s, L"GET", L"%s", (null), (null), 00000000, 0x800000' % (h["WinHttpConnect"], target)))
+    case.assertEqual(calls[3], ("WinHttpSendRequest", "%s, (null), 0, 00000000, 0, 0, 0" % h["WinHttpOpenRequest"]))
+    closes = [("WinHttpCloseHandle", h[fn]) for fn in ("WinHttpOpenRequest", "WinHttpConnect", "WinHttpOpen")]
+    case.assertEqual(calls[-3:], closes, names)
+    middle = calls[4:-3]
+    if not answered:
+        case.assertEqual(middle, [], names)
+        return
+    case.assertEqual(middle[0], ("WinHttpReceiveResponse", "%s, 00000000" % h["WinHttpOpenRequest"]))
+    drain = middle[1:]
+    case.assertTrue(drain and len(drain) % 2 == 0, names)
+    case.assertEqual({fn for fn, _ in drain[0::2]}, {"WinHttpQueryDataAvailable"}, names)
+    case.assertEqual({fn for fn, _ in drain[1::2]}, {"WinHttpReadData"}, names)
+    # Each pass reads what was offered; the pass that was offered nothing is the last.
+    sizes = [int(args.split(", ")[2]) for _, args in drain[1::2]]
+    case.assertEqual(sizes[-1], 0, sizes)
+    case.assertNotIn(0, sizes[:-1], sizes)

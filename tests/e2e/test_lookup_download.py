@@ -169,7 +169,7 @@ class TestBodiesThatAreRefused(LookupCase):
 class TestUnreachableServer(LookupCase):
     def test_untrusted_certificate_fails_reports_and_lookup_silently(self):
         with Session(self, server="untrusted") as s:
-            app = s.start_installer("/i", env={"WINEDEBUG": net.TRACE_TEXT})
+            app = s.start_installer("/i", env={"WINEDEBUG": net.TRACE_TEXT + ",trace+winhttp"})
             s.main_window()
             box = s.wait_msgbox(20)
             self.assertEqual((box["text"], box["title"], box["icon"]), (net.DOWNLOAD_FAILED, net.CAPTION, "error"))
@@ -187,6 +187,16 @@ class TestUnreachableServer(LookupCase):
             # request, which the server records as a connection without request.
             refused = [r for r in log if r["kind"] in ("tls_error", "no_request")]
             self.assertEqual(len(refused), 3, log)
+            # Each of the three failed in sending and closed what it had opened, newest first.
+            exchanges = net.http_exchanges(trace)
+            self.assertEqual(len(exchanges), 3)
+            targets = sorted(c[1].split('L"')[2].split('"')[0] for ex in exchanges for c in ex["calls"]
+                             if c[0] == "WinHttpOpenRequest")
+            self.assertEqual([t.split("&type=")[-1] if "&type=" in t else "lookup" for t in targets],
+                             ["lookup", "0", "1"])
+            for ex in exchanges:
+                target = [c[1].split('L"')[2].split('"')[0] for c in ex["calls"] if c[0] == "WinHttpOpenRequest"][0]
+                net.check_exchange(self, ex, target, answered=False)
             _, button, bar, _ = net.controls(s)
             self.assertTrue(button["enabled"])
             self.assertEqual(button["text"], "Download and Install")

@@ -133,7 +133,8 @@ class TestAttemptReports(ReportCase):
             package = net.padded_package(s, self.PACKAGE_SIZE)
             s.set_download("MORVELT_2.0_Setup.exe", file=package, rate=self.RATE)
             # An exit code with its top bit set goes out as a negative decimal.
-            app = s.start_installer("/i", env={"MORVELT_FAKE_EXIT": "0x80000005", "MORVELT_FAKE_NOINSTALL": "1"})
+            app = s.start_installer("/i", env={"MORVELT_FAKE_EXIT": "0x80000005", "MORVELT_FAKE_NOINSTALL": "1",
+                                               "WINEDEBUG": "trace+winhttp"})
             s.main_window()
             boxes, first, bar = net.finish_attempt(s, 0)
             self.assertEqual(boxes, [])
@@ -150,6 +151,21 @@ class TestAttemptReports(ReportCase):
             self.check_attempt(second, session, -2147483643)
             self.assertEqual(bar["pos"], 200)
             self.assertTrue(app.running)
+
+            # Every request, the lookup included, went through its own session, connection and
+            # request handles, the answer drained, and all three closed newest first.
+            exchanges = net.http_exchanges(net.installer_trace(app))
+            vendor = [r for r in net.requests_of(first + second) if not r["target"].startswith(net.DOWNLOAD)]
+            self.assertEqual(len(exchanges), len(vendor))
+            by_target = {}
+            for ex in exchanges:
+                opened = [c for c in ex["calls"] if c[0] == "WinHttpOpenRequest"][0]
+                by_target.setdefault(opened[1].split('L"')[2].split('"')[0], []).append(ex)
+            for r in vendor:
+                # The installer hands the speed's blanks over as blanks; the client escapes them.
+                handed = r["target"].replace("%20", " ")
+                ex = by_target[handed].pop(0)
+                net.check_exchange(self, ex, handed)
 
 
 if __name__ == "__main__":
