@@ -1,77 +1,108 @@
 #include "launch/launch_unelevated.h"
 
+#include "app/format_bounded.h"
 #include "app/raii.h"
 
 #include <exdisp.h>
+#include <servprov.h>
 #include <shldisp.h>
 #include <shlguid.h>
-#include <servprov.h>
+#include <shlwapi.h>
+
+// Each hop of the chain is one function. Every interface lives in a com_ptr and every VARIANT
+// and BSTR in its owner, so each early return releases what was obtained so far; the order of
+// the declarations is the order of release. Only the returned pointers decide: a shell that
+// answers S_FALSE with an object (or an error without one) is taken at its pointer.
 
 namespace {
-constexpr const wchar_t* kProductFolder = L"C:\\Program Files (x86)\\Quorbin\\Vantrelisk";
+// The program's own folder. A fixed "C:\Program Files (x86)\..." would not exist where the
+// Program Files folder is elsewhere (32-bit Windows, another drive), and a start in a missing
+// folder fails; the folder of the very file we start is always right.
+constexpr size_t kFolderUnits = 1024;
 
-// One hop: the browser's active view, as a counted IShellView for the caller.
-void ActiveViewOf(IShellBrowser* browser, IShellView** view) {
-    raii::com_ptr<IShellView> active;
-    if (FAILED(browser->QueryActiveShellView(active.put())) || !active) return;
-    active->QueryInterface(IID_IShellView, reinterpret_cast<void**>(view));
+[[nodiscard]] bool FolderOf(const wchar_t* path, wchar_t (&folder)[kFolderUnits]) {
+    if (FormatBounded(folder, kFolderUnits, L"%s", path) < 0) return false;
+    return PathRemoveFileSpecW(folder) && folder[0] != 0;
 }
 
-// One hop: the top-level browser behind the desktop's dispatch object.
-void ViewFromDesktop(IDispatch* desktop, IShellView** view) {
+// The browser's active view, as a second counted reference for the caller; the browser's own
+// reference is released here.
+void ActiveViewOf(IShellBrowser* browser, IShellView** view) {
+    *view = nullptr;
+    raii::com_ptr<IShellView> active;
+    (void)browser->QueryActiveShellView(active.put());
+    if (active) (void)active->QueryInterface(IID_IShellView, reinterpret_cast<void**>(view));
+}
+
+// The top-level browser behind the desktop's dispatch object, and from it the active view.
+void ViewOfDesktop(IDispatch* desktop, IShellView** view) {
+    *view = nullptr;
     raii::com_ptr<IServiceProvider> provider;
-    if (FAILED(desktop->QueryInterface(IID_IServiceProvider, provider.put_void())) || !provider) return;
+    (void)desktop->QueryInterface(IID_IServiceProvider, provider.put_void());
+    if (!provider) return;
     raii::com_ptr<IShellBrowser> browser;
-    provider->QueryService(SID_STopLevelBrowser, IID_IShellBrowser, browser.put_void());
+    (void)provider->QueryService(SID_STopLevelBrowser, IID_IShellBrowser, browser.put_void());
     provider.reset();
     if (browser) ActiveViewOf(browser.get(), view);
+}
+
+// The view's background object as the folder view's automation interface; the view itself is
+// the caller's to release.
+void FolderViewOf(IShellView* view, IShellFolderViewDual** folderView) {
+    *folderView = nullptr;
+    raii::com_ptr<IDispatch> background;
+    (void)view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, background.put_void());
+    if (background) (void)background->QueryInterface(IID_IShellFolderViewDual, reinterpret_cast<void**>(folderView));
 }
 } // namespace
 
 void FindDesktopShellView(IShellView** view) {
     *view = nullptr;
     raii::com_ptr<IShellWindows> windows;
-    CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_IShellWindows, windows.put_void());
+    (void)CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_IShellWindows, windows.put_void());
     if (!windows) return;
     raii::unique_variant location;
     raii::unique_variant::SetInt(location, 0); // CSIDL_DESKTOP
-    raii::unique_variant root;
-    long desktopWindow = 0;
+    raii::unique_variant root;                 // VT_EMPTY
+    long desktopWindow = 0;                    // asked for by the call, not needed afterwards
     raii::com_ptr<IDispatch> desktop;
-    windows->FindWindowSW(&location.get(), &root.get(), SWC_DESKTOP, &desktopWindow, SWFO_NEEDDISPATCH,
-                          desktop.put());
-    if (desktop) ViewFromDesktop(desktop.get(), view);
+    (void)windows->FindWindowSW(&location.get(), &root.get(), SWC_DESKTOP, &desktopWindow, SWFO_NEEDDISPATCH,
+                                desktop.put());
+    if (desktop) ViewOfDesktop(desktop.get(), view);
+    // Released here: the dispatch object, then both VARIANTs, then the window collection.
 }
 
 void LaunchUnelevated(const wchar_t* productExePath) {
+    wchar_t productFolder[kFolderUnits];
+    if (!FolderOf(productExePath, productFolder)) return;
+
     raii::com_ptr<IShellFolderViewDual> folderView;
     {
         raii::com_ptr<IShellView> view;
         FindDesktopShellView(view.put());
-        if (view) {
-            raii::com_ptr<IDispatch> background;
-            view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, background.put_void());
-            if (background) background->QueryInterface(IID_IShellFolderViewDual, folderView.put_void());
-        }
-    }
+        if (view) FolderViewOf(view.get(), folderView.put());
+    } // the view goes as soon as the folder view is known
     if (!folderView) return;
 
     raii::com_ptr<IDispatch> application;
-    folderView->get_Application(application.put());
+    (void)folderView->get_Application(application.put());
     if (!application) return;
 
+    // Declared in the order of building; cleared in the reverse order after the call.
     raii::unique_variant show;
     raii::unique_variant::SetInt(show, SW_SHOWNORMAL);
-    raii::unique_variant operation;
+    raii::unique_variant operation; // empty: the file's default operation
     raii::unique_variant::SetText(operation, L"");
     raii::unique_variant directory;
-    raii::unique_variant::SetText(directory, kProductFolder);
+    raii::unique_variant::SetText(directory, productFolder);
     raii::unique_variant arguments;
     raii::unique_variant::SetText(arguments, L"");
 
     raii::com_ptr<IShellDispatch2> shell;
-    application->QueryInterface(IID_IShellDispatch2, shell.put_void());
+    (void)application->QueryInterface(IID_IShellDispatch2, shell.put_void());
     if (!shell) return;
     raii::unique_bstr file(productExePath);
-    shell->ShellExecute(file.get(), arguments.get(), directory.get(), operation.get(), show.get());
+    // The shell starts the program with its own rights; whether it managed is not ours to know.
+    (void)shell->ShellExecute(file.get(), arguments.get(), directory.get(), operation.get(), show.get());
+    // Released here: the file name, the shell, the four VARIANTs, the application, the folder view.
 }
