@@ -65,6 +65,9 @@ void RemovePreviousInstallation() {
         status->SetStatusText(L"Uninstalling previous version of MORVELT...");
         status->InvalidateStatus();
     }
+    // CreateProcessW takes no application name of MAX_PATH units or more (Wine's even
+    // crashes on one of about a thousand): such an uninstaller cannot be started.
+    if (lstrlenW(path) >= MAX_PATH) return;
     {
         raii::unique_handle uninstaller(StartProgram(path, L" /S"));
         if (!uninstaller) return;
