@@ -8,6 +8,7 @@ drawn. Screenshots then show that those pixels really reached the screen.
 """
 
 import glob
+import json
 import os
 import re
 import time
@@ -50,9 +51,9 @@ TRACE = "+timestamp,+text"
 _DRAW = re.compile(r'^(\d+\.\d+):([0-9a-f]+):trace:text:DrawTextExW L"(.*)", -?\d+, '
                    r'\[\((-?\d+),(-?\d+)\)-\((-?\d+),(-?\d+)\)\]')
 # The status line's rectangle is (0,133)-(500, offset+163), the detail line's (0,133)-(500, offset+193),
-# with the layout offset 0, or -40 while the layout is expanded.
-_STATUS_BOTTOMS = {163, 123}
-_DETAIL_BOTTOMS = {193, 153}
+# with the layout offset 0, or -40 while the layout is expanded. An expanded rectangle is upside
+# down, and is drawn as the 30-pixel rectangle around the same mid-line.
+_LINES = {(133, 163): "status", (113, 143): "status", (133, 193): "detail", (128, 158): "detail"}
 _ERROR_STATE = re.compile(r"fixme:progress:ProgressWindowProc state 0*2 not yet handled")
 # Without a status object the band shows the welcome, whose second line shares the status rectangle.
 WELCOME_LINE = "Please press Download and Install button to continue..."
@@ -78,9 +79,7 @@ class Run:
             if not m:
                 continue
             left, top, right, bottom = (int(m.group(i)) for i in range(4, 8))
-            if (left, top, right) != (0, 133, 500):
-                continue
-            kind = "status" if bottom in _STATUS_BOTTOMS else "detail" if bottom in _DETAIL_BOTTOMS else None
+            kind = _LINES.get((top, bottom)) if (left, right) == (0, 500) else None
             if kind == "status" and m.group(3) == WELCOME_LINE:
                 kind = "welcome"
             if kind:
@@ -293,6 +292,10 @@ class InstallCase(unittest.TestCase):
         last = reqs[-1]
         self.assertEqual(request_kind(last), report_type, "last request: %s" % last["raw"])
         self.assertGreaterEqual(last["t"], c.pressed_at, "the abort report came after the answer")
+        # The measured times, kept with the scenario's artifacts.
+        (s.artifacts / "closing.json").write_text(json.dumps({
+            "report_after_answer_s": round(last["t"] - c.answered_at, 3), "hidden_after_s": round(c.hidden_after, 3),
+            "gone_after_s": round(c.gone_after, 3), "report": last["target"]}, indent=1))
         return last
 
     # -- the server's record --
