@@ -32,18 +32,22 @@ void PaintLink(HWND label, const LinkRow& row) {
     HDC dc = paint.dc();
     SetTextColor(dc, row.colour);
     SetBkColor(dc, kFace);
+    SetBkMode(dc, OPAQUE);
     raii::unique_gdi font(CreateFontW(row.fontHeight, 0, 0, 0, row.fontWeight, FALSE, TRUE, FALSE, DEFAULT_CHARSET,
                                       OUT_OUTLINE_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, VARIABLE_PITCH,
                                       nullptr));
     raii::SelectGuard select(dc, font.get());
+    // Not clipped to the text rectangle: the label's own window cuts off what is wider.
     RECT rect = row.textRect;
     DrawTextW(dc, row.text, -1, &rect, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOCLIP);
 }
 
+// The page opens in the user's browser; whether the shell managed is not examined, and the
+// tutorial's report goes out either way.
 void OpenPage(HWND label, const LinkRow& row) {
     wchar_t address[2048];
-    if (FormatBounded(address, 2048, L"https://%s%s", kVendorHost, row.pagePath) < 0) return;
-    ShellExecuteW(label, L"open", address, nullptr, nullptr, SW_SHOWNORMAL);
+    if (FormatBounded(address, 2048, L"https://%s%s", kVendorHost, row.pagePath) >= 0)
+        (void)ShellExecuteW(label, L"open", address, nullptr, nullptr, SW_SHOWNORMAL);
     if (row.reportsUse) StartReportThread(TutorialOpened);
 }
 
@@ -51,11 +55,12 @@ LRESULT HandleLinkMessage(const LinkRow& row, HWND label, UINT message, WPARAM w
     switch (message) {
     case WM_PAINT:
         PaintLink(label, row);
-        break; // and on to the default procedure, as for every label message
-    case WM_SETCURSOR:
+        break; // then on to the default procedure; the label's former procedure is never called
+    case WM_SETCURSOR: // over any part of the label; TRUE keeps the default handling from restoring the arrow
         SetCursor(LoadCursorW(nullptr, IDC_HAND));
         return TRUE;
     case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK: // the STATIC class asks for double clicks: a quick second press is one too
         OpenPage(label, row);
         break;
     default:
