@@ -21,11 +21,13 @@ struct LinkRow {
 constexpr COLORREF kFace = RGB(240, 240, 240);
 
 // One table row per label: the three procedures differ in nothing else.
+// clang-format off
 constexpr LinkRow kRows[] = {
     {L"Watch MORVELT Tutorial", RGB(0, 0, 255), 20, FW_NORMAL, {0, 0, 200, 30}, L"/tutorial?source=webinstaller", true},
     {L"Privacy Policy.", RGB(128, 128, 128), 13, 0, {0, 0, 200, 20}, L"/privacy-policy", false},
     {L"End User License Agreement.", RGB(128, 128, 128), 13, 0, {0, 0, 200, 20}, L"/end-user-agreement", false},
 };
+// clang-format on
 
 void PaintLink(HWND label, const LinkRow& row) {
     raii::PaintScope paint(label);
@@ -33,9 +35,9 @@ void PaintLink(HWND label, const LinkRow& row) {
     SetTextColor(dc, row.colour);
     SetBkColor(dc, kFace);
     SetBkMode(dc, OPAQUE);
-    raii::unique_gdi font(CreateFontW(row.fontHeight, 0, 0, 0, row.fontWeight, FALSE, TRUE, FALSE, DEFAULT_CHARSET,
-                                      OUT_OUTLINE_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, VARIABLE_PITCH,
-                                      nullptr));
+    raii::unique_gdi font(CreateFontW(row.fontHeight, 0, 0, 0, row.fontWeight, FALSE, TRUE, FALSE,
+                                      DEFAULT_CHARSET, OUT_OUTLINE_PRECIS, CLIP_DEFAULT_PRECIS,
+                                      CLEARTYPE_QUALITY, VARIABLE_PITCH, nullptr));
     raii::SelectGuard select(dc, font.get());
     // Not clipped to the text rectangle: the label's own window cuts off what is wider.
     RECT rect = row.textRect;
@@ -55,7 +57,7 @@ LRESULT HandleLinkMessage(const LinkRow& row, HWND label, UINT message, WPARAM w
     switch (message) {
     case WM_PAINT:
         PaintLink(label, row);
-        break; // then on to the default procedure; the label's former procedure is never called
+        break;         // then on to the default procedure; the label's former procedure is never called
     case WM_SETCURSOR: // over any part of the label; TRUE keeps the default handling from restoring the arrow
         SetCursor(LoadCursorW(nullptr, IDC_HAND));
         return TRUE;

@@ -52,7 +52,8 @@ void FolderViewOf(IShellView* view, IShellFolderViewDual** folderView) {
     *folderView = nullptr;
     raii::com_ptr<IDispatch> background;
     (void)view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, background.put_void());
-    if (background) (void)background->QueryInterface(IID_IShellFolderViewDual, reinterpret_cast<void**>(folderView));
+    if (background)
+        (void)background->QueryInterface(IID_IShellFolderViewDual, reinterpret_cast<void**>(folderView));
 }
 } // namespace
 
