@@ -45,26 +45,39 @@ void DeleteResumeScript() {
     if (ResumeScriptPath(path) && PathFileExistsW(path)) (void)DeleteOrSchedule(path);
 }
 
+namespace {
+// True when the command processor, which reads a batch file in the console's (OEM) code
+// page, reads these bytes back as exactly the given path.
+bool ReadsBackAs(const char* bytes, const wchar_t* path) {
+    wchar_t decoded[MAX_PATH];
+    if (MultiByteToWideChar(CP_OEMCP, MB_ERR_INVALID_CHARS, bytes, -1, decoded, MAX_PATH) <= 0) return false;
+    for (size_t i = 0;; ++i) {
+        if (decoded[i] != path[i]) return false;
+        if (path[i] == 0) return true;
+    }
+}
+} // namespace
+
 void InstallerPathForScript(char* path) {
-    // The command processor reads the script as ANSI text. A path with characters the ANSI
-    // code page cannot hold would come out with '?' in it and start nothing; its short
-    // form is plain ASCII on every file system that makes short names, so take that.
     path[0] = 0;
     DWORD n = GetModuleFileNameA(nullptr, path, kInstallerPathBytes);
     path[kInstallerPathBytes - 1] = 0;
     wchar_t wide[MAX_PATH];
     DWORD w = GetModuleFileNameW(nullptr, wide, MAX_PATH);
     if (n == 0 || w == 0 || w >= MAX_PATH) return;
-    BOOL lossy = FALSE;
-    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, nullptr, 0, nullptr, &lossy) > 0 && !lossy)
-        return;
+    // An ANSI path with characters the code page lacks comes out with '?' in it, and one
+    // with other non-ASCII characters is read back as different ones by the command
+    // processor (ANSI and OEM code pages differ there); either would start nothing at
+    // logon. The short form, where the file system keeps one, is then taken if it reads
+    // back right; otherwise the ANSI path stays, as good as it gets.
+    if (ReadsBackAs(path, wide)) return;
     wchar_t shortPath[MAX_PATH];
     DWORD s = GetShortPathNameW(wide, shortPath, MAX_PATH);
     if (s == 0 || s >= MAX_PATH) return;
     char ansi[kInstallerPathBytes];
-    lossy = FALSE;
+    BOOL lossy = FALSE;
     int a = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, shortPath, -1, ansi, sizeof ansi, nullptr, &lossy);
-    if (a > 0 && !lossy) lstrcpynA(path, ansi, kInstallerPathBytes);
+    if (a > 0 && !lossy && ReadsBackAs(ansi, shortPath)) lstrcpynA(path, ansi, kInstallerPathBytes);
 }
 
 void EnterRestartPending() {

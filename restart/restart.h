@@ -6,7 +6,8 @@
 void WriteResumeScript(const char* installerPath, const char* resumeArguments);
 void DeleteResumeScript();
 
-// The installer's own path as ANSI text for the script (260 bytes).
+// The installer's own path as ANSI text for the script (260 bytes): GetModuleFileNameA's
+// answer, or the short form when only that reads back right in the command processor.
 void InstallerPathForScript(char* path);
 
 void EnterRestartPending();
