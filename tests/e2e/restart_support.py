@@ -1,0 +1,308 @@
+"""What the removal and restart scenarios share: the previous installation the package fake lays
+down, the prefix's pending deletions and all-users Startup folder, the texts the installer draws,
+the processes of a session, and a launcher that starts a program without the shutdown privilege.
+
+Painted texts are read from Wine's own trace of DrawTextExW (the installer runs with
+WINEDEBUG=trace+text), which names every text with the rectangle it was drawn into; the scenarios
+check the pixels of the same band as well.
+"""
+
+import fcntl
+import hashlib
+import os
+import re
+import shutil
+import subprocess
+from pathlib import Path
+
+from harness import E2E_DIR
+
+QUORBIN = "C:\\Program Files (x86)\\Quorbin"
+COMPONENTS = ["Pellam", "Ostrel", "Vesk", "Vantrelisk", "Drummel"]
+UNINSTALLERS = ["Uninstall Ostrel.exe", "Uninstall Drummel.exe", "Uninstall MORVELT.exe"]
+PRODUCT_KEY = r"HKLM\SOFTWARE\Halvaren\Quorbin Vantrelisk"
+SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
+SHELL_FOLDERS = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders"
+PACKAGE_NAME = "MORVELT_2.0_Setup.exe"
+CAPTION = "MORVELT Setup v1.19"
+
+DEFAULT_QUESTION = ("To continue installation you have to reboot your PC. Would you like reboot your PC now? "
+                    "MORVELT will automatically continue installation process.")
+SUCCESS_QUESTION = ("MORVELT successfully installed. To start using MORVELT you have to reboot your PC. "
+                    "Would you like reboot your PC now?")
+RESTART_TEXT = "Restart your PC to continue the installation process..."
+UNINSTALLING_TEXT = "Uninstalling previous version of MORVELT..."
+
+# Text drawing, and the progress bar's note when it is asked for a state it does not draw.
+TRACE = "-all,trace+text,fixme+progress"
+STATUS_RECT = (0, 133, 500, 163)
+BLACK = (0, 0, 0)
+
+WM_CLOSE = 0x0010
+WM_COMMAND = 0x0111
+INSTALL_COMMAND = 104  # the install button's identifier
+PBST_ERROR = 2
+
+
+# ---- the previous installation --------------------------------------------------------------
+
+def install_previous(s):
+    """Lays down a previous installation with the package fake, as the real package would."""
+    r = s.run(["wine", "C:\\fakes\\package_fake.exe", "--install-only"], timeout=60)
+    log = s.fake_log("package") or ""
+    if r.returncode != 0 or "complete=1" not in log:
+        raise AssertionError("the package fake did not install: rc %s, log %s" % (r.returncode, log))
+    # The fake's own start is not part of any scenario's record.
+    s.host_path("C:\\fakes\\log\\package.txt").unlink()
+
+
+def tree(s, win_path):
+    """{relative path: bytes or None for a folder} of everything below a prefix folder."""
+    root = s.host_path(win_path)
+    out = {}
+    if not root.exists():
+        return out
+    for dirpath, dirnames, filenames in os.walk(root, followlinks=False):
+        for name in dirnames:
+            p = Path(dirpath) / name
+            out["\\".join(p.relative_to(root).parts)] = "link" if p.is_symlink() else None
+        for name in filenames:
+            p = Path(dirpath) / name
+            out["\\".join(p.relative_to(root).parts)] = p.read_bytes() if p.exists() else "dangling"
+    return out
+
+
+def cmd_script(s, text, timeout=60):
+    """Runs batch text with the prefix's command processor (no quoting through the Wine loader)."""
+    write_file(s, "C:\\e2e\\step.bat", text.replace("\n", "\r\n").encode("cp1252"))
+    return s.run(["wine", "cmd", "/c", "C:\\e2e\\step.bat"], timeout=timeout)
+
+
+def write_file(s, win_path, data):
+    p = s.host_path(win_path)
+    p.parent.mkdir(parents=True, exist_ok=True)
+    p.write_bytes(data if isinstance(data, bytes) else data.encode())
+    return p
+
+
+def registered_value(s):
+    values = s.reg_query(PRODUCT_KEY)
+    return values and values.get("")
+
+
+def pending_deletions(s):
+    """Paths the prefix will delete at its next start (PendingFileRenameOperations entries with
+    no destination), in order, without their \\??\\ prefix; renames are returned as (src, dst)."""
+    values = s.reg_query(SESSION_MANAGER, "PendingFileRenameOperations")
+    if not values or "PendingFileRenameOperations" not in values:
+        return []
+    kind, data = values["PendingFileRenameOperations"]
+    parts = data.split("\\0")
+    out = []
+    for i in range(0, len(parts) - 1, 2):
+        src, dst = parts[i], parts[i + 1]
+        if not src:
+            break
+        src = src[4:] if src.startswith("\\??\\") else src
+        out.append(src if not dst else (src, dst))
+    return out
+
+
+def lock(s, win_path):
+    """Holds a file open without delete sharing (locker fake) until stop_locker; returns the proc."""
+    p, _ = s.popen(["wine", "C:\\fakes\\locker_fake.exe", win_path], name="locker")
+    s.wait_for(lambda: "holding path=[%s]" % win_path in (s.fake_log("locker") or ""), 20,
+               what="the locker to hold %s" % win_path)
+    return p
+
+
+# ---- the resume script ----------------------------------------------------------------------
+
+def startup_folder(s):
+    """The all-users Startup folder as the prefix's shell names it (CSIDL_COMMON_STARTUP)."""
+    values = s.reg_query(SHELL_FOLDERS, "Common Startup")
+    if not values:
+        raise AssertionError("the prefix names no all-users Startup folder")
+    return list(values.values())[0][1]
+
+
+def script_path(s):
+    return startup_folder(s) + "\\MORVELT_SETUP.bat"
+
+
+def script_bytes(installer_path, arguments):
+    return b'start "MORVELT" "' + installer_path + b'" ' + arguments + b"\r\nexit\r\n"
+
+
+def temp_folder(s):
+    r = s.run(["wine", "cmd", "/c", "echo %TEMP%"], timeout=30)
+    return r.stdout.strip().splitlines()[-1].strip()
+
+
+# ---- what the installer shows -----------------------------------------------------------------
+
+_DRAW = re.compile(r'trace:text:DrawTextExW L"((?:[^"\\]|\\.)*)", -?\d+, \[\((-?\d+),(-?\d+)\)-\((-?\d+),(-?\d+)\)\]')
+
+
+def _unescape(text):
+    # Wine quotes a backslash and a quotation mark with a backslash; the texts here are ASCII.
+    return re.sub(r"\\(.)", r"\1", text)
+
+
+def drawn(out_path):
+    """(text, rect) for every DrawTextExW call in a process's output, in order."""
+    text = Path(out_path).read_text(errors="replace") if Path(out_path).exists() else ""
+    return [(_unescape(m.group(1)), tuple(int(m.group(i)) for i in range(2, 6))) for m in _DRAW.finditer(text)]
+
+
+def status_texts(out_path):
+    """The texts drawn into the status line, in order, repeats collapsed."""
+    out = []
+    for text, rect in drawn(out_path):
+        if rect == STATUS_RECT and (not out or out[-1] != text):
+            out.append(text)
+    return out
+
+
+def error_state_requests(out_path):
+    """How often Wine's progress bar was asked for the error state it cannot draw."""
+    text = Path(out_path).read_text(errors="replace") if Path(out_path).exists() else ""
+    return len(re.findall(r"fixme:progress:ProgressWindowProc state 0*2 not yet handled", text))
+
+
+def status_line_pixels(shot, window):
+    """Black text pixels of the status line (window coordinates) in a screenshot."""
+    left, top = window["rect"][0], window["rect"][1]
+    l, t, r, b = STATUS_RECT
+    return [(x - left, y - top) for x, y, c in shot.pixels((left + l, top + t, left + r, top + b)) if c == BLACK]
+
+
+def controls(s, window=None):
+    w = window or s.main_window()
+    return (w, s.control(w, cls="Button"), s.control(w, cls="msctls_progress32"))
+
+
+def close_window(s, window):
+    """The system's close command (what the close glyph and Alt+F4 send)."""
+    s.driver("post", window["hwnd"], WM_CLOSE, 0, 0)
+
+
+def click_install(s, window):
+    s.driver("post", window["hwnd"], WM_COMMAND, INSTALL_COMMAND, 0)
+
+
+# ---- processes --------------------------------------------------------------------------------
+
+def windows_processes(s):
+    """Command lines of the Windows programs running in the session (Linux view)."""
+    out = subprocess.run(["ip", "netns", "pids", s.ns.name], capture_output=True, text=True).stdout
+    procs = []
+    for pid in out.split():
+        try:
+            args = Path("/proc/%s/cmdline" % pid).read_bytes().split(b"\0")
+        except OSError:
+            continue
+        first = args[0].decode(errors="replace")
+        if re.match(r"^[A-Za-z]:\\", first):
+            procs.append(" ".join(a.decode(errors="replace") for a in args if a))
+    return procs
+
+
+# ---- a start without the shutdown privilege ---------------------------------------------------
+
+_LAUNCHER_SOURCE = r"""
+// restricted_start [--keep] <command line>: starts the command line with this process's token
+// minus SeShutdownPrivilege (with --keep: the same token, restricted by nothing). Prints the
+// started process's id.
+#include <windows.h>
+#include <cstdio>
+#include <cwchar>
+int wmain(int argc, wchar_t** argv) {
+    bool keep = argc > 1 && wcscmp(argv[1], L"--keep") == 0;
+    if (argc < (keep ? 3 : 2)) return 2;
+    const wchar_t* command = argv[keep ? 2 : 1];
+    HANDLE own = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &own)) return 3;
+    LUID_AND_ATTRIBUTES drop{};
+    if (!LookupPrivilegeValueW(nullptr, L"SeShutdownPrivilege", &drop.Luid)) return 4;
+    HANDLE token = nullptr;
+    if (!CreateRestrictedToken(own, 0, 0, nullptr, keep ? 0 : 1, keep ? nullptr : &drop, 0, nullptr, &token))
+        return 5;
+    static wchar_t line[4096];
+    lstrcpynW(line, command, 4096);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessAsUserW(token, nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                              &process)) {
+        printf("{\"error\":%lu}\n", GetLastError());
+        return 6;
+    }
+    printf("{\"pid\":%lu}\n", process.dwProcessId);
+    return 0;
+}
+"""
+
+
+def restricted_launcher():
+    """Host path of the launcher, built once per source with the project's cross compiler."""
+    digest = hashlib.sha1(_LAUNCHER_SOURCE.encode()).hexdigest()[:12]
+    folder = E2E_DIR / "helpers"
+    folder.mkdir(parents=True, exist_ok=True)
+    exe = folder / ("restricted_start-%s.exe" % digest)
+    with open(folder / "build.lock", "w") as guard:
+        fcntl.flock(guard, fcntl.LOCK_EX)
+        if not exe.exists():
+            src = folder / ("restricted_start-%s.cpp" % digest)
+            src.write_text(_LAUNCHER_SOURCE)
+            tmp = exe.with_suffix(".tmp")
+            subprocess.run(["i686-w64-mingw32-g++", "-O1", "-municode", "-static", "-o", str(tmp), str(src)],
+                           check=True, capture_output=True)
+            os.replace(tmp, exe)
+    return exe
+
+
+def start_restricted(s, command_line, keep=False, env=None):
+    """Starts a Windows command line from the launcher inside the session; returns (proc, out)."""
+    exe = restricted_launcher()
+    target = s.host_path("C:\\e2e\\restricted_start.exe")
+    shutil.copy2(exe, target)
+    args = ["wine", "C:\\e2e\\restricted_start.exe"] + (["--keep"] if keep else []) + [command_line]
+    return s.popen(args, env=env, name="restricted")
+
+
+
+# ---- one attempt --------------------------------------------------------------------------------
+
+def serve_package(s, **faults):
+    s.set_lookup(PACKAGE_NAME.encode())
+    s.set_download(PACKAGE_NAME, file=s.fake("package_fake.exe"), **faults)
+
+
+def wait_outcome(s, timeout=60):
+    """Waits until the attempt has ended: 'installed' (the launch button), 'failed' (the button
+    enabled again) or 'question' (a message box is up). Returns (outcome, window)."""
+    def ended():
+        boxes = s.msgboxes()
+        if boxes:
+            return ("question", s.main_window())
+        w = s.main_window(visible=False)
+        button = s.control(w, cls="Button")
+        if button and button["text"] == "Close and Launch MORVELT":
+            return ("installed", w)
+        if button and button["enabled"] and s.requests("/index.php"):
+            return ("failed", w)
+        return None
+    return s.wait_for(ended, timeout, interval=0.3, what="the end of the attempt")
+
+
+def report_types(s):
+    return [int(r["query"]["type"]) for r in s.reports()]
+
+
+def answer(s, button, window):
+    """Presses a button of the question and waits until the box is gone from the screen (Wine
+    destroys a hidden box a moment after it returned its answer)."""
+    s.press(button)
+    s.wait_for(lambda: not [w for w in s.windows(pid=window["pid"]) if w["class"] == "#32770"], 10,
+               what="the question to go")
