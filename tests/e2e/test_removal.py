@@ -165,6 +165,37 @@ class TestRemoval(RemovalCase):
         self.assertNoRestartPath(s)
 
 
+class TestLongPaths(RemovalCase):
+    """Inside a component folder the shell cannot empty, paths live in 260-unit buffers: an entry
+    whose full path does not fit is never touched, under its own name or a shortened one."""
+
+    def test_entries_beyond_the_bound_are_left_alone(self):
+        s = self.session()
+        install_previous(s)
+        pellam = QUORBIN + "\\Pellam"
+        fits = pellam + "\\" + "f" * (259 - len(pellam) - 1)          # 259 units: the longest that fits
+        too_long = pellam + "\\" + "g" * (260 - len(pellam) - 1)      # 260 units
+        no_pattern = pellam + "\\" + "h" * (258 - len(pellam) - 1)    # its "\\*" does not fit
+        self.assertEqual((len(fits), len(too_long), len(no_pattern)), (259, 260, 258))
+        write_file(s, fits, b"fits")
+        write_file(s, too_long, b"too long")
+        write_file(s, no_pattern + "\\i", b"inside a folder that cannot be searched")
+        app, outcome, w = self.run_attempt(s, env={"MORVELT_FAKE_NOINSTALL": "1"})
+        # The shell was not trusted with a tree it could not be checked for links in, so the
+        # restart path follows.
+        self.assertEqual(outcome, "question")
+        self.assertFalse(s.exists(fits), "an entry that fits is deleted")
+        self.assertEqual(s.read_file(too_long, binary=True), b"too long")
+        self.assertEqual(s.read_file(no_pattern + "\\i", binary=True), b"inside a folder that cannot be searched")
+        pending = pending_deletions(s)
+        self.assertIn(no_pattern, pending, "the folder itself fits and is scheduled like every folder")
+        self.assertNotIn(too_long, pending)
+        for path in pending:
+            self.assertTrue(s.exists(path), "scheduled under a name that does not exist: %s" % path)
+        self.assertEqual(sorted(tree(s, pellam)), sorted([too_long[len(pellam) + 1:], no_pattern[len(pellam) + 1:],
+                                                           no_pattern[len(pellam) + 1:] + "\\i"]))
+
+
 class TestRegisteredValue(RemovalCase):
     """The registered value names the installation root by its last 10 units cut off. The installer
     runs from C:\\Work here, so that a root cut down to nothing would name that folder."""
