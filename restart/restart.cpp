@@ -31,7 +31,8 @@ void WriteResumeScript(const char* installerPath, const char* resumeArguments) {
     wchar_t path[MAX_PATH];
     if (!ResumeScriptPath(path)) return;
     // CREATE_NEW: a script left by an earlier cycle is never replaced.
-    raii::unique_file file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    raii::unique_file file(
+        CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return;
     ResumeScriptPieces pieces = ResumeScriptLayout(installerPath, resumeArguments);
     for (size_t i = 0; i < 5; ++i) {
@@ -76,7 +77,8 @@ void InstallerPathForScript(char* path) {
     if (s == 0 || s >= MAX_PATH) return;
     char ansi[kInstallerPathBytes];
     BOOL lossy = FALSE;
-    int a = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, shortPath, -1, ansi, sizeof ansi, nullptr, &lossy);
+    int a =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, shortPath, -1, ansi, sizeof ansi, nullptr, &lossy);
     if (a > 0 && !lossy && ReadsBackAs(ansi, shortPath)) lstrcpynA(path, ansi, kInstallerPathBytes);
 }
 
@@ -106,7 +108,7 @@ void RequestRestart(const wchar_t* question) {
     SetLastError(0);
     if (!AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr)) return;
     if (GetLastError() != 0) return; // ERROR_NOT_ALL_ASSIGNED: the user may not restart
-    int answer = MessageBoxW(g_setup.mainWindow, question ? question : kDefaultRestartQuestion, g_setup.caption,
-                             MB_YESNO | MB_ICONQUESTION);
+    int answer = MessageBoxW(g_setup.mainWindow, question ? question : kDefaultRestartQuestion,
+                             g_setup.caption, MB_YESNO | MB_ICONQUESTION);
     if (answer == IDYES) (void)ExitWindowsEx(EWX_REBOOT | EWX_FORCE, kRestartReason);
 }

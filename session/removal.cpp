@@ -21,7 +21,8 @@ constexpr const wchar_t* kUninstallerFiles[] = {L"Uninstall Ostrel.exe", L"Unins
 constexpr int kPathUnits = 2048;
 
 void RunUninstallerAndWait(HANDLE process) {
-    while (WaitForSingleObject(process, 300) == WAIT_TIMEOUT) Sleep(100);
+    while (WaitForSingleObject(process, 300) == WAIT_TIMEOUT)
+        Sleep(100);
     Sleep(1000);
 }
 
@@ -52,8 +53,8 @@ void RemovePreviousInstallation() {
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return;
     wchar_t installRoot[kValueUnits];
     DWORD bytes = sizeof installRoot;
-    if (RegQueryValueExW(key.get(), nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(installRoot), &bytes) !=
-        ERROR_SUCCESS)
+    if (RegQueryValueExW(key.get(), nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(installRoot),
+                         &bytes) != ERROR_SUCCESS)
         return;
     if (!InstallRootFromValue(installRoot, bytes)) return;
 
