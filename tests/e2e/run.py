@@ -117,11 +117,28 @@ def run_all(ids, base, workers):
                 failures.append((test_id, output))
     for test_id, output in failures:
         print("\n==== %s\n%s" % (test_id, output.rstrip()))
+    # Wine on two shared cores can starve a scenario's timing. A failed scenario runs once more,
+    # alone; it passes only if that run passes, and the summary says how many needed it.
+    second_chance = 0
+    if failures and len(failures) <= max(3, len(ids) // 10):
+        print("\nrunning the %d failed scenario(s) once more, one at a time" % len(failures), flush=True)
+        for test_id, _ in failures:
+            _, status, seconds, output = run_one(test_id, env)
+            print("%s %-70s %5.1f s (second run)" % ("ok  " if status == "passed" else "FAIL", test_id, seconds),
+                  flush=True)
+            if status == "passed":
+                counts["failed"] -= 1
+                counts["passed"] += 1
+                second_chance += 1
+            else:
+                print("\n==== %s (second run)\n%s" % (test_id, output.rstrip()))
     print("\nscenarios took %.1f s with %d workers; artifacts in %s" % (
         time.monotonic() - started, workers, harness.ARTIFACTS))
     line = "E2E: %d passed, %d failed" % (counts["passed"], counts["failed"])
     if counts["skipped"]:
         line += ", %d skipped" % counts["skipped"]
+    if second_chance:
+        print("(%d scenario(s) passed only on their second run)" % second_chance)
     print(line)
     return 1 if counts["failed"] or not counts["passed"] else 0
 
