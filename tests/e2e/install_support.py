@@ -9,6 +9,7 @@ drawn. Screenshots then show that those pixels really reached the screen.
 
 import glob
 import json
+import math
 import os
 import re
 import time
@@ -166,9 +167,22 @@ class InstallCase(unittest.TestCase):
         """Starts the installer with the given switches and environment (handed on to the package)."""
         env = dict(env or {})
         env.setdefault("WINEDEBUG", TRACE)
+        started_at = time.time()
         app = s.start_installer(*args, env=env)
         s.main_window()
-        return Run(s, app)
+        run = Run(s, app)
+        run.started_at = started_at
+        return run
+
+    def assertAbortSpeed(self, run, c, started, size, raw, speed, comp):
+        """The abort's speed is size in kB times the fraction behind comp, over the whole seconds
+        between the status object's creation (after the process start, before InstallStarted
+        arrived) and the answer."""
+        kb = size / 1024
+        low = max(1, math.floor(c.pressed_at) - math.floor(started["t"]))
+        high = math.floor(c.answered_at + 0.1) - math.floor(run.started_at)
+        self.assertGreaterEqual(speed, kb * comp / 100 / high - 0.001, (raw, comp, low, high))
+        self.assertLessEqual(speed, kb * (comp + 1) / 100 / low + 0.001, (raw, comp, low, high))
 
     # -- the window --
 
@@ -258,13 +272,20 @@ class InstallCase(unittest.TestCase):
             if c.hidden_after is None and not s.driver("waitwindow", "--class", MAIN_CLASS, "--visible",
                                                         "--timeout", "0"):
                 c.hidden_after = time.monotonic() - t0
+                c.hidden_at = time.time()
             c.new_boxes += [b for b in s.msgboxes(pid=w["pid"]) if b["hwnd"] not in known]
             known |= {b["hwnd"] for b in c.new_boxes}
         c.exit_code = run.app.wait(max(0.1, timeout - (time.monotonic() - t0)))
         c.gone_after = time.monotonic() - t0
         if c.hidden_after is None:
-            c.hidden_after = c.gone_after
+            c.hidden_after, c.hidden_at = c.gone_after, time.time()
         return c
+
+    def assertHiddenBefore(self, c, report):
+        """The window was hidden before the report went out: the first look that found it hidden
+        came no later than one reading of the window after the report arrived. (A window hidden
+        only when destroyed, after the report and the 2 s wait, is found 2 s later.)"""
+        self.assertLess(c.hidden_at - report["t"], 1.0, "hidden %.2f s after the report" % (c.hidden_at - report["t"]))
 
     def confirm_abort(self, s, run, via="glyph", known_boxes=()):
         """Asks to close (the close glyph, or WM_CLOSE posted while a box disables the window),
@@ -345,6 +366,7 @@ class Closing:
         self.pressed_at = None      # host time just before the answer was given
         self.answered_at = None     # host time once the driver had given it
         self.hidden_after = None    # seconds from the answer until the window was hidden or gone
+        self.hidden_at = None       # host time at which the window was first seen hidden or gone
         self.gone_after = None      # seconds from the answer until the process had ended
         self.exit_code = None
         self.new_boxes = []         # boxes of the installer that appeared after the answer

@@ -91,12 +91,9 @@ class TestAbortStages(InstallCase):
         c = self.confirm_abort(s, run)
         last = self.assertAbortSound(s, c, 7)
         raw, speed, comp = abort_detail(last)
-        self.assertEqual(comp, percent(), "comp is the last percentage shown")
-        kb = size / 1024
-        low = math.floor(c.pressed_at) - math.floor(started["t"])
-        high = math.floor(c.answered_at + 0.1) - math.floor(started["t"] - 0.1)
-        self.assertGreaterEqual(speed, kb * comp / 100 / high - 0.001, (raw, comp, low, high))
-        self.assertLessEqual(speed, kb * (comp + 1) / 100 / max(low, 1) + 0.001, (raw, comp, low, high))
+        # The last progress call may come after the last repaint.
+        self.assertTrue(percent() <= comp <= percent() + 2, (comp, percent()))
+        self.assertAbortSpeed(run, c, started, size, raw, speed, comp)
         # The transfer stopped at its next progress call: the abort, which waits up to 1 s for a
         # request the worker has under way, had no reason to wait.
         self.assertLess(last["t"] - c.answered_at, 0.9, "the download ended at once")
@@ -111,7 +108,8 @@ class TestAbortStages(InstallCase):
         shown = run.statuses()[-1]
         c = self.confirm_abort(s, run)
         last = self.assertAbortSound(s, c, 7)
-        self.assertEqual("Downloading MORVELT... %d%%" % abort_detail(last)[2], shown)
+        self.assertEqual(abort_detail(last)[2], 15, "300 000 of 2 000 000 bytes")
+        self.assertTrue(shown.startswith("Downloading MORVELT... 1"), shown)
         # No progress call comes to stop the transfer: the abort waited its 1 s for it, then went on.
         self.assertGreater(last["t"] - c.answered_at, 0.9)
 

@@ -3,7 +3,6 @@ attempt, after success, and in the restart-pending look. (The close while an att
 stage reports and the time the process takes to go, is in test_abort; the close that follows the
 launch, ClosedWithLaunch, in test_install's switch scenarios.)"""
 
-import math
 import re
 import shutil
 import threading
@@ -42,7 +41,7 @@ class TestCloseRequest(InstallCase):
         last = self.assertAbortSound(s, c, 9)
         self.assertTrue(last["target"].endswith("&webinst=true&type=9"), "no extra text: " + last["target"])
         self.assertEqual(self.kinds(s), [1, 9])
-        self.assertLess(c.hidden_after, 1.0, "the window goes at once")
+        self.assertHiddenBefore(c, last)
 
     def test_after_a_failed_attempt_the_stage_decides_the_report(self):
         s = self.closing_session()
@@ -64,15 +63,12 @@ class TestCloseRequest(InstallCase):
             c = self.confirm_abort(s, run)
             last = self.assertAbortSound(s, c, 7)
             raw, speed, comp = abort_detail(last)
-            self.assertEqual(comp, percents[-1], "comp is the last percentage shown")
+            # The last progress call may come after the last repaint: comp is at least the last
+            # percentage shown and at most the half that arrived.
+            self.assertTrue(percents[-1] <= comp <= 50, (comp, percents[-1]))
             self.assertRegex(raw, r"^(%20)+\d+\.\d{3}$")
             self.assertEqual(len(unquote(raw)), 10)
-            # 600 000 bytes in kB times the last fraction, over the whole seconds since the attempt began.
-            low = math.floor(c.pressed_at) - math.floor(started["t"])
-            high = math.floor(c.answered_at + 0.1) - math.floor(started["t"] - 0.1)
-            kb = 600_000 / 1024
-            self.assertGreaterEqual(speed, round(kb * comp / 100 / high, 3) - 0.001, (raw, low, high))
-            self.assertLessEqual(speed, round(kb * (comp + 1) / 100 / max(low, 1), 3) + 0.001, (raw, low, high))
+            self.assertAbortSpeed(run, c, started, 600_000, raw, speed, comp)
 
         with self.subTest(failed="package"):
             self.serve_package(s)
@@ -112,13 +108,13 @@ class TestCloseRequest(InstallCase):
         watcher.join()
         self.assertEqual(c.exit_code, 0)
         self.assertEqual(c.new_boxes, [], "no question after success")
-        self.assertLess(c.hidden_after, 1.0, "hidden at once")
         self.assertFalse(package.exists(), "the package file is deleted")
         reqs = s.requests()
         # The package file stays for the 2 s after the report, then goes.
         self.assertGreater(present[0] - reqs[-1]["t"], 1.95, "deleted 2 s after the report")
         self.assertLess(present[0] - reqs[-1]["t"], 3.0)
         self.assertEqual(request_kind(reqs[-1]), 5)
+        self.assertHiddenBefore(c, reqs[-1])
         self.assertTrue(reqs[-1]["target"].endswith("&webinst=true&type=5"), reqs[-1]["target"])
         self.assertEqual(len([r for r in reqs if request_kind(r) in (5, 6, 7, 8, 9)]), 1)
         self.assertLess(c.gone_after, 4.0)
