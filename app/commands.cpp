@@ -27,7 +27,8 @@ void LaunchInstalledProduct() {
     wchar_t productExePath[1024] = {};
     // Without the folder there is no path to start; the close still follows.
     if (!SHGetSpecialFolderPathW(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE)) return;
-    if (FormatBounded(productExePath, 1024, L"%s\\Quorbin\\Vantrelisk\\MORVELT.exe", programFiles) < 0) return;
+    if (FormatBounded(productExePath, 1024, L"%s\\Quorbin\\Vantrelisk\\MORVELT.exe", programFiles) < 0)
+        return;
     LaunchUnelevated(productExePath);
 }
 

@@ -20,9 +20,9 @@ constexpr int kInstallCommand = 104;
 constexpr int32_t kGaveUpWaiting = 10;
 constexpr const wchar_t* kDownloadFailed = L"Cannot download MORVELT package, please try again.";
 constexpr const wchar_t* kCloseProduct = L"Please, close active MORVELT application first.";
-constexpr const wchar_t* kSuccessRestartQuestion =
-    L"MORVELT successfully installed. To start using MORVELT you have to reboot your PC. Would you like reboot "
-    L"your PC now?";
+constexpr const wchar_t* kSuccessRestartQuestion = L"MORVELT successfully installed. To start using MORVELT "
+                                                   L"you have to reboot your PC. Would you like reboot "
+                                                   L"your PC now?";
 
 // True while the worker is inside a step whose effect lies outside this process: a request
 // to a server, or the start of the package. The worker sets it before it looks at the abort
@@ -32,7 +32,7 @@ constexpr const wchar_t* kSuccessRestartQuestion =
 std::atomic<bool> g_outwardStep{false};
 
 class OutwardStep {
-public:
+  public:
     OutwardStep() {
         g_outwardStep.store(true);
         if (g_setup.abortCommitted.load()) {
@@ -143,7 +143,8 @@ void FinalState(HWND window, DownloadStatus* status) {
 
 void WorkerCheckpoint() {
     if (g_setup.abortCommitted.load()) {
-        for (;;) Sleep(INFINITE);
+        for (;;)
+            Sleep(INFINITE);
     }
 }
 
@@ -162,7 +163,8 @@ HANDLE StartProgram(const wchar_t* application, const wchar_t* commandLine) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(application, arguments, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    if (!CreateProcessW(application, arguments, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
         return nullptr;
     CloseHandle(process.hThread);
     return process.hProcess;
@@ -225,8 +227,10 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
 
     int32_t exitCode = -1;
     bool skipPackage = !WaitForProductToClose(window);
-    if (skipPackage) exitCode = kGaveUpWaiting;
-    else RemovePreviousInstallation();
+    if (skipPackage)
+        exitCode = kGaveUpWaiting;
+    else
+        RemovePreviousInstallation();
 
     WorkerCheckpoint();
     status->SetStatusText(L"Installing MORVELT...");
