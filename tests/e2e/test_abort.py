@@ -134,14 +134,15 @@ class TestAbortStages(InstallCase):
     def test_while_the_package_runs(self):
         s = self.closing_session()
         self.serve_package(s)
-        run = self.start(s, "/i", env={"MORVELT_FAKE_DELAY_MS": "5000"})
+        # The package takes 10 s: room for the question and the answer on a loaded machine.
+        run = self.start(s, "/i", env={"MORVELT_FAKE_DELAY_MS": "10000"})
         s.wait_for(lambda: "knobs" in self.package_log(s), 30, what="the package to start")
-        s.wait_for(lambda: INSTALLING in run.statuses(), 5, what="the installing text")
+        s.wait_for(lambda: INSTALLING in run.statuses(), 8, what="the installing text")
         c = self.confirm_abort(s, run)
         last = self.assertAbortSound(s, c, 8)
         self.assertTrue(last["target"].endswith("&webinst=true&type=8"), last["target"])
         self.assertNotIn("exit code", self.package_log(s), "the package still runs after the installer has gone")
-        s.wait_for(lambda: "exit code=0" in self.package_log(s), 10, what="the package to finish by itself")
+        s.wait_for(lambda: "exit code=0" in self.package_log(s), 15, what="the package to finish by itself")
         self.assertIn("installed root=", self.package_log(s))
         self.assertEqual(request_kind(s.requests()[-1]), 8, "its end is not reported")
 
