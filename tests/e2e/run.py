@@ -22,6 +22,7 @@ from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
+import fault_table  # noqa: E402
 import harness  # noqa: E402
 
 SCENARIO_TIMEOUT = 300
@@ -114,6 +115,8 @@ def run_all(ids, base, workers):
     env = dict(os.environ, E2E_BASE=str(base.folder))
 
     counts = {"passed": 0, "failed": 0, "skipped": 0}
+    results = {}
+    fault_table.clear(ids)
     failures = []
     started = time.monotonic()
     with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, workers)) as pool:
@@ -121,6 +124,7 @@ def run_all(ids, base, workers):
         for f in concurrent.futures.as_completed(futures):
             test_id, status, seconds, output = f.result()
             counts[status] += 1
+            results[test_id] = status
             mark = {"passed": "ok  ", "failed": "FAIL", "skipped": "skip"}[status]
             reason = ""
             if status == "skipped":
@@ -143,6 +147,7 @@ def run_all(ids, base, workers):
                   flush=True)
             rerun_results.append((test_id, status == "passed"))
             if status == "passed":
+                results[test_id] = "passed"  # on its second run
                 counts["failed"] -= 1
                 counts["passed"] += 1
                 second_chance += 1
@@ -158,6 +163,19 @@ def run_all(ids, base, workers):
         print("quarantined, failed (timing under load): %s" % t)
         counts["failed"] -= 1
         counts["skipped"] += 1
+    for t in quarantined:
+        results[t] = "skipped"
+    rows = fault_table.rows_for(ids)
+    table = fault_table.render(rows, results)
+    if table:
+        print(table)
+    # A passed fault scenario must have established that nothing was lost.
+    for r in rows:
+        if results.get(r["scenario"]) == "passed" and r["lost"] != "nothing":
+            print("fault row not closed with 'nothing' lost: %s (%s)" % (r["scenario"], r["fault"]))
+            counts["passed"] -= 1
+            counts["failed"] += 1
+            results[r["scenario"]] = "failed"
     line = "E2E: %d passed, %d failed" % (counts["passed"], counts["failed"])
     if counts["skipped"]:
         line += ", %d skipped" % counts["skipped"]
