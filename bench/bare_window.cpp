@@ -1,10 +1,14 @@
 // The baseline for start-up time: a bare Win32 pop-up window of the installer's size that
 // paints one rectangle and prints the milliseconds from process start to its first paint.
+// bare_window [hold_ms]: after the first paint it stays up hold_ms (default 0), so that a
+// screenshot can show its pixels, then quits.
 #include <windows.h>
 #include <cstdio>
+#include <cwchar>
 
 namespace {
-LARGE_INTEGER g_frequency;
+UINT g_holdMs = 0;
+constexpr UINT_PTR kQuitTimer = 1;
 
 double MillisecondsSinceProcessStart() {
     FILETIME created, exited, kernel, user, now;
@@ -26,16 +30,21 @@ LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
             first = false;
             std::printf("first_paint_ms=%.1f\n", MillisecondsSinceProcessStart());
             std::fflush(stdout);
-            PostQuitMessage(0);
+            if (g_holdMs == 0 || !SetTimer(window, kQuitTimer, g_holdMs, nullptr)) PostQuitMessage(0);
         }
+        return 0;
+    }
+    if (message == WM_TIMER && wParam == kQuitTimer) {
+        KillTimer(window, kQuitTimer);
+        PostQuitMessage(0);
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
 } // namespace
 
-int wmain() {
-    QueryPerformanceFrequency(&g_frequency);
+int wmain(int argc, wchar_t** argv) {
+    if (argc > 1) g_holdMs = static_cast<UINT>(std::wcstoul(argv[1], nullptr, 10));
     WNDCLASSW cls{};
     cls.lpfnWndProc = Proc;
     cls.hInstance = GetModuleHandleW(nullptr);
@@ -47,6 +56,7 @@ int wmain() {
     ShowWindow(window, SW_SHOWNORMAL);
     UpdateWindow(window);
     MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    while (GetMessageW(&message, nullptr, 0, 0) > 0)
+        DispatchMessageW(&message);
     return 0;
 }

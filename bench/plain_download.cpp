@@ -1,13 +1,15 @@
 // The platform's limit for the package download: the same download service the installer
 // uses, with a callback that does nothing but count, and nothing else around it.
-// plain_download <url> <file>: prints the seconds, the bytes and the progress calls.
+// plain_download <url> <file>: prints the seconds, the bytes, the progress calls and the
+// calendar time at which the call returned (Unix seconds: the host's clock under Wine), so
+// the file's arrival can be set against the server's record of the request.
 #include <windows.h>
 #include <urlmon.h>
 #include <cstdio>
 
 namespace {
 class CountingCallback : public IBindStatusCallback {
-public:
+  public:
     ULONG calls = 0;
     ULONG last = 0;
     STDMETHODIMP QueryInterface(REFIID, void** object) override {
@@ -42,8 +44,16 @@ int wmain(int argc, wchar_t** argv) {
     QueryPerformanceCounter(&start);
     HRESULT result = URLDownloadToFileW(nullptr, argv[1], argv[2], 0, &callback);
     QueryPerformanceCounter(&end);
-    double seconds = static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
-    std::printf("{\"result\":\"0x%08lx\",\"seconds\":%.3f,\"bytes\":%lu,\"progress_calls\":%lu}\n",
-                static_cast<unsigned long>(result), seconds, callback.last, callback.calls);
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER ticks{{now.dwLowDateTime, now.dwHighDateTime}};
+    constexpr ULONGLONG kUnixEpochTicks = 116444736000000000ULL; // 1970-01-01 in 100 ns units since 1601
+    double returnedAt = static_cast<double>(ticks.QuadPart - kUnixEpochTicks) / 1e7;
+    double seconds =
+        static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+    std::printf("{\"result\":\"0x%08lx\",\"seconds\":%.3f,\"bytes\":%lu,\"progress_calls\":%lu,"
+                "\"returned_at\":%.3f}\n",
+                static_cast<unsigned long>(result), seconds, callback.last, callback.calls, returnedAt);
+    std::fflush(stdout);
     return result == S_OK ? 0 : 1;
 }
