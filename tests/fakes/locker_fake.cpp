@@ -2,6 +2,9 @@
 // write but not delete, which is how a running program keeps its files. It is held until
 // C:\fakes\stop_locker exists (checked every 100 ms) or 60 s have passed.
 //
+// Knob MORVELT_FAKE_LOCK_SHARE: "r" shares reading only (a scanner reading the file: others cannot
+// write it), "none" shares nothing (others cannot even open it); anything else is read and write.
+//
 // Log C:\fakes\log\locker.txt: "started ...", "holding path=[...]" once the file is held (tests wait for
 // it), or "open-failed path=[...] error=N" (exit code 1), then "released reason=stop_file|timeout".
 #include "tests/fakes/fake_common.h"
@@ -25,13 +28,17 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR args, int) {
     if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"')
         path = path.substr(1, path.size() - 2);
 
-    raii::unique_file file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::wstring shareKnob = fake::Env(L"MORVELT_FAKE_LOCK_SHARE");
+    DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    if (shareKnob == L"r") share = FILE_SHARE_READ;
+    if (shareKnob == L"none") share = 0;
+    raii::unique_file file(
+        CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         fake::Log(kLog, L"open-failed path=[" + path + L"] error=" + fake::Number(GetLastError()));
         return 1;
     }
-    fake::Log(kLog, L"holding path=[" + path + L"]");
+    fake::Log(kLog, L"holding path=[" + path + L"] share=" + fake::Number(share));
     ULONGLONG end = GetTickCount64() + kHoldMs;
     while (!fake::Exists(kStopFile) && GetTickCount64() < end)
         Sleep(100);
