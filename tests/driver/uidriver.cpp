@@ -12,6 +12,8 @@
 //   uidriver screen                                      screen size, work area, monitors
 //   uidriver shell                                       whether the desktop shell's window collection answers
 //   uidriver send|post <hwnd> <msg> <wparam> <lparam>    sends or posts one message
+//   uidriver postpress <hwnd> <msg> <wparam> <lparam> <button> [--ms N] [--pid N]
+//                                      posts one message, then N ms later presses a box's button
 //
 // Exit code 0 when the command found what it was asked for, 1 when not, 2 on bad usage.
 #include <windows.h>
@@ -735,6 +737,30 @@ int CmdMessage(bool post, int argc, wchar_t** argv) {
     return ok ? 0 : 1;
 }
 
+// Posts a message, waits the given milliseconds, then presses a message box's button: the two land
+// in the UI thread's queue that far apart, which two driver runs (each a process start) cannot do.
+// Prints the Unix times of both, so a test knows which second each fell into.
+int CmdPostPress(int argc, wchar_t** argv, DWORD pid) {
+    if (argc < 7) return 2;
+    const wchar_t* msText = Option(argc, argv, L"--ms");
+    DWORD ms = msText ? std::wcstoul(msText, nullptr, 0) : 0;
+    HWND hwnd = reinterpret_cast<HWND>(static_cast<LONG_PTR>(std::wcstoll(argv[2], nullptr, 0)));
+    auto now = [] {
+        FILETIME ft;
+        GetSystemTimeAsFileTime(&ft);
+        ULONGLONG t = (static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+        return static_cast<double>(t - 116444736000000000ULL) / 1e7;
+    };
+    double postAt = now();
+    BOOL ok = PostMessageW(hwnd, std::wcstoul(argv[3], nullptr, 0), std::wcstoul(argv[4], nullptr, 0),
+                           std::wcstol(argv[5], nullptr, 0));
+    if (ms) Sleep(ms);
+    double pressAt = now();
+    std::printf("{\"posted\":%s,\"post_at\":%.3f,\"press_at\":%.3f}\n", ok ? "true" : "false", postAt, pressAt);
+    std::fflush(stdout);
+    return ok ? CmdPress(argv[6], pid) : 1;
+}
+
 int Usage() {
     std::fprintf(stderr,
                  "usage: uidriver windows|msgbox|press|waitwindow|cursor|cursorprobe|proc|ps|screen|shell|send|post ...\n"
@@ -766,5 +792,6 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"shell") return CmdShell();
     if (command == L"send") return CmdMessage(false, argc, argv);
     if (command == L"post") return CmdMessage(true, argc, argv);
+    if (command == L"postpress") return CmdPostPress(argc, argv, filter.pid);
     return Usage();
 }
