@@ -1,0 +1,347 @@
+"""The abort, over and over: at every stage of a running attempt, many times with random timing, a
+fresh installer process each time inside one session per stage. Every repetition must end the same
+way: the report the stage calls for, and the last thing the server hears from that process; the
+process gone within 3 s of Yes with exit code 0, no crash (no "Unhandled" in Wine's output, no
+crash dialog), no box after the answer; the package file gone (none of these stages is the
+restart-pending one, which alone keeps it), nothing else in the temporary folder.
+
+    E2E_ABORT_REPEATS=20 E2E_ABORT_SEED=1234 bash scripts/e2e.sh test_abort_soak
+
+The seed is printed at the start of each stage and kept in soak.json with every repetition's delays
+and times; each stage draws from its own generator, so one stage replays alone."""
+
+import json
+import os
+import random
+import re
+import sys
+import time
+import unittest
+from pathlib import Path
+
+import fault_table
+from harness import MAIN_CLASS
+from install_support import (
+    ABORT_QUESTION, CLOSE_PRODUCT, INSTALLING, PACKAGE, WM_CLOSE, InstallCase, abort_detail, request_kind)
+
+# Six stages at about 5 to 15 s a repetition on two loaded cores: 3 each keeps the soak near
+# 250 s of scenario time in the whole suite; E2E_ABORT_REPEATS=20 is the long run.
+REPEATS = int(os.environ.get("E2E_ABORT_REPEATS", "3"))
+SEED = int(os.environ.get("E2E_ABORT_SEED") or random.SystemRandom().randrange(1 << 31))
+EXIT_LIMIT = 3.0
+MAX_FAILURES = 3  # then the stage stops: the world it left may spoil the rest
+CRASH_SIGNS = re.compile(r"wine: Unhandled|Unhandled exception|Unhandled page fault|Assertion .* failed|"
+                         r"err:seh:|wine client error|Segmentation fault")
+
+
+def set_api_delay(s, seconds):
+    s.config["api"] = dict(s.config["api"], delay=seconds)
+    s._write_config()
+
+
+def percent_shown(run):
+    shown = [t for t in run.statuses() if t.startswith("Downloading MORVELT... ")]
+    return int(shown[-1].split()[-1].rstrip("%")) if shown else -1
+
+
+def package_win_path(case, s):
+    """The package file's Windows path, from its place in the prefix."""
+    relative = case.package_file(s).relative_to(s.prefix / "drive_c")
+    return "C:\\" + "\\".join(relative.parts)
+
+
+class Rep:
+    """One repetition's record."""
+
+    def __init__(self, index):
+        self.index = index
+        self.data = {"rep": index}
+        self.started = time.monotonic()
+
+    def note(self, **kw):
+        self.data.update(kw)
+
+
+class AbortSoak(InstallCase):
+    """One session per stage; each repetition is a new installer process in it."""
+
+    def soak(self, stage, fault, expected_kinds, enter, close_via="glyph", after=None, check=None,
+             package_stays=False):
+        rng = random.Random("%d/%s" % (SEED, stage))
+        print("\nabort soak %s: seed=%d repeats=%d (E2E_ABORT_SEED, E2E_ABORT_REPEATS replay it)"
+              % (stage, SEED, REPEATS), file=sys.stderr, flush=True)
+        row = fault_table.Row(self, fault)
+        s = self.closing_session()
+        self.prepare(s)
+        temp = self.temp_folder(s)
+        temp_before = sorted(p.name for p in temp.iterdir())
+        reps, failures = [], []
+        for i in range(REPEATS):
+            rep = Rep(i)
+            reps.append(rep.data)
+            run = None
+            try:
+                before = len(s.requests())
+                run = enter(s, rng, rep)
+                self.abort(s, run, rng, rep, close_via)
+                self.assertSound(s, run, rep, before, expected_kinds, package_stays)
+                if check:
+                    check(s, run, rep, before)
+                if after:
+                    after(s, run, rep)
+                # Nothing of the attempt is left in the temporary folder.
+                self.assertEqual(sorted(p.name for p in temp.iterdir()), temp_before,
+                                 "the temporary folder as before")
+                rep.note(ok=True)
+            except (AssertionError, TimeoutError) as e:
+                rep.note(ok=False, failure=str(e)[:2000],
+                         output=run.app.stdout_path.name if run else None,
+                         tail=self.tail(run) if run else None)
+                failures.append(rep.data)
+                if run and run.app.running:
+                    run.app.kill()
+                if len(failures) >= MAX_FAILURES:
+                    break
+            finally:
+                rep.note(cost_s=round(time.monotonic() - rep.started, 2))
+                (s.artifacts / "soak.json").write_text(json.dumps(
+                    {"stage": stage, "seed": SEED, "repeats": REPEATS, "reps": reps}, indent=1))
+        done = [r for r in reps if r.get("ok")]
+        worst = max((r["gone_after_s"] for r in reps if "gone_after_s" in r), default=None)
+        costs = [r["cost_s"] for r in reps]
+        print("abort soak %s: %d/%d sound, worst exit %.2f s after Yes, %.1f s a repetition (seed %d)"
+              % (stage, len(done), REPEATS, worst or -1, sum(costs) / max(1, len(costs)), SEED),
+              file=sys.stderr, flush=True)
+        self.assertEqual(failures, [], "repetitions that were not sound (seed %d): %s"
+                         % (SEED, json.dumps(failures, indent=1)))
+        row.seen("%d aborts, each: %s; exit code 0, no crash, worst exit %.2f s after Yes; package file %s"
+                 % (len(done), self.describe(expected_kinds), worst,
+                    "kept while the package runs from it, deletable once it ended" if package_stays else "gone"))
+        row.lost("nothing")
+        return reps
+
+    def prepare(self, s):
+        pass
+
+    @staticmethod
+    def describe(kinds):
+        names = {0: "InstallStarted", 2: "DownloadFinished", 3: "InstallSucceeded", 7: "AbortedDuringDownload",
+                 8: "AbortedDuringInstall", 9: "AbortedOther"}
+        return " > ".join(names.get(k, str(k)) for k in kinds)
+
+    @staticmethod
+    def tail(run):
+        path = Path(run.app.stdout_path)
+        text = path.read_text(errors="replace") if path.exists() else ""
+        lines = [l for l in text.splitlines() if "trace:text" not in l]
+        return lines[-15:]
+
+    # -- one abort --
+
+    def abort(self, s, run, rng, rep, via):
+        """Asks to close, waits a random time with the question open, answers Yes and watches the
+        process go."""
+        w = s.main_window(visible=False)
+        before = {b["hwnd"] for b in s.msgboxes()}
+        if via == "glyph":
+            self.click_close_glyph(s)
+        else:
+            s.driver("post", w["hwnd"], WM_CLOSE, 0, 0)
+        box = s.wait_for(lambda: [b for b in s.msgboxes() if b["text"] == ABORT_QUESTION and b["hwnd"] not in before],
+                         15, interval=0.1, what="the abort question")[0]
+        self.assertBox(box, ABORT_QUESTION, "question", ["Yes", "No"], w)
+        wait = rng.uniform(0, 1.5)
+        rep.note(question_open_s=round(wait, 2))
+        time.sleep(wait)
+        c = self.watch_close(s, run, lambda: s.press("Yes"), before | {box["hwnd"]}, timeout=15)
+        rep.note(exit_code=c.exit_code, gone_after_s=round(c.gone_after, 3),
+                 press_s=round(c.answered_at - c.pressed_at, 3), hidden_after_s=round(c.hidden_after, 3))
+        run.closing = c
+
+    def assertSound(self, s, run, rep, before, expected_kinds, package_stays=False):
+        c = run.closing
+        output = Path(run.app.stdout_path).read_text(errors="replace")
+        crash = CRASH_SIGNS.search(output)
+        self.assertIsNone(crash, "crash signs in the output: %s" % (crash and crash.group(0)))
+        self.assertEqual(c.exit_code, 0, "exit code (a negative one is the signal that ended it)")
+        self.assertLess(c.gone_after, EXIT_LIMIT, "gone %.2f s after Yes" % c.gone_after)
+        self.assertEqual([b["text"] for b in c.new_boxes], [], "no box after the answer")
+        crash_windows = [x for x in s.windows() if "Program Error" in x["text"] or "winedbg" in x["text"].lower()]
+        self.assertEqual(crash_windows, [], "no crash dialog")
+        time.sleep(0.4)  # room for a request that should not come
+        reqs = s.requests()[before:]
+        kinds = [request_kind(r) for r in reqs]
+        rep.note(kinds=kinds)
+        self.assertEqual([k for k in kinds if k != 1], expected_kinds, "what the server heard")
+        self.assertEqual(kinds.count(1), 1, "one SetupStarted")
+        self.assertEqual(kinds[-1], expected_kinds[-1], "the abort report is the last request")
+        self.assertGreaterEqual(reqs[-1]["t"], c.pressed_at, "the abort report came after the answer")
+        rep.note(report=reqs[-1]["target"].split("&webinst=true")[-1],
+                 report_after_yes_s=round(reqs[-1]["t"] - c.pressed_at, 3))
+        if package_stays:
+            # The package runs from it, so it cannot be deleted: the abort lets it be.
+            self.assertEqual(self.package_file(s).read_bytes(), s.fake("package_fake.exe").read_bytes(),
+                             "the package file stays, whole, while the package runs from it")
+        else:
+            self.assertFalse(self.package_file(s).exists(), "the package file is gone")
+        run.requests = reqs
+
+    # -- stages --
+
+    def start_rep(self, s, env=None):
+        return self.start(s, "/i", env=env)
+
+    def test_while_connecting(self):
+        def prepare(s):
+            self.serve_package(s, lookup_delay=120)  # the server sits on every lookup
+        self.prepare = prepare
+
+        def enter(s, rng, rep):
+            n = len(s.requests("/index.php"))
+            run = self.start_rep(s)
+            s.wait_requests("/index.php", n + 1, timeout=30)
+            delay = rng.uniform(0, 3.0)
+            rep.note(in_stage_s=round(delay, 2))
+            time.sleep(delay)
+            return run
+
+        def check(s, run, rep, before):
+            raw, speed, comp = abort_detail(run.requests[-1])
+            self.assertEqual(comp, -1, "no progress yet")
+            self.assertEqual(speed, 0.0, run.requests[-1]["target"])
+            self.assertEqual(len(raw), len("%20") * 5 + len("0.000"), "ten characters wide: " + raw)
+        self.soak("connecting", "abort while the lookup is held, repeated", [0, "lookup", 7], enter, check=check)
+
+    def test_while_downloading(self):
+        size = 3_000_000
+
+        def prepare(s):
+            s.set_lookup(PACKAGE.encode())
+            s.set_download(PACKAGE, size=size, rate=150_000)  # 20 s
+        self.prepare = prepare
+
+        def enter(s, rng, rep):
+            run = self.start_rep(s)
+            s.wait_for(lambda: percent_shown(run) >= 0, 30, what="download progress")
+            delay = rng.uniform(0, 5.0)
+            rep.note(in_stage_s=round(delay, 2))
+            time.sleep(delay)
+            rep.note(percent_before=percent_shown(run))
+            return run
+
+        def check(s, run, rep, before):
+            raw, speed, comp = abort_detail(run.requests[-1])
+            shown = percent_shown(run)
+            rep.note(comp=comp, shown=shown)
+            self.assertTrue(0 <= comp <= 60, comp)
+            self.assertTrue(shown <= comp <= shown + 2, (comp, shown))
+            self.assertGreaterEqual(speed, 0.0)
+        self.soak("downloading", "abort while the package downloads, repeated", [0, "lookup", "download", 7],
+                  enter, check=check)
+
+    def test_while_the_download_stalls(self):
+        def prepare(s):
+            s.set_lookup(PACKAGE.encode())
+            s.set_download(PACKAGE, size=2_000_000, rate=400_000, stall_after=300_000)
+        self.prepare = prepare
+
+        def enter(s, rng, rep):
+            run = self.start_rep(s)
+            s.wait_for(lambda: percent_shown(run) >= 14, 30, what="the stall at 15 %")
+            delay = 0.5 + rng.uniform(0, 3.0)
+            rep.note(in_stage_s=round(delay, 2))
+            time.sleep(delay)
+            return run
+
+        def check(s, run, rep, before):
+            raw, speed, comp = abort_detail(run.requests[-1])
+            rep.note(comp=comp)
+            self.assertIn(comp, (14, 15), "300 000 of 2 000 000 bytes")
+        self.soak("stalled", "abort while the download stalls, repeated", [0, "lookup", "download", 7], enter,
+                  check=check)
+
+    def test_while_the_product_prompt_is_open(self):
+        def prepare(s):
+            self.serve_package(s)
+            self.start_product(s, hold_ms=900_000)
+        self.prepare = prepare
+
+        def enter(s, rng, rep):
+            run = self.start_rep(s)
+            self.wait_box(s, CLOSE_PRODUCT, 30)
+            delay = rng.uniform(0, 3.0)
+            rep.note(in_stage_s=round(delay, 2))
+            time.sleep(delay)
+            return run
+
+        def check(s, run, rep, before):
+            self.assertTrue(run.requests[-1]["target"].endswith("&webinst=true&type=9"))
+            self.assertEqual(self.package_log(s), "", "the package never ran")
+            self.assertEqual([b for b in s.msgboxes() if b["text"] == CLOSE_PRODUCT], [], "the prompt went")
+        # The prompt disables the window: the close comes from the system.
+        self.soak("prompt", "abort with the running product's prompt open, repeated",
+                  [0, "lookup", "download", 2, 9], enter, close_via="post", check=check)
+
+    def test_while_the_package_runs(self):
+        def prepare(s):
+            self.serve_package(s)
+        self.prepare = prepare
+        env = {"MORVELT_FAKE_DELAY_MS": "8000", "MORVELT_FAKE_NOINSTALL": "1"}
+
+        def log_count(s, text):
+            return self.package_log(s).count(text)
+
+        def enter(s, rng, rep):
+            n = log_count(s, "knobs ")
+            run = self.start_rep(s, env=env)
+            s.wait_for(lambda: log_count(s, "knobs ") > n, 30, what="the package to start")
+            s.wait_for(lambda: INSTALLING in run.statuses(), 8, what="the installing text")
+            delay = rng.uniform(0, 2.5)
+            rep.note(in_stage_s=round(delay, 2))
+            time.sleep(delay)
+            run.exits_before = log_count(s, "exit code=")
+            return run
+
+        def after(s, run, rep):
+            # The package goes on by itself and ends; its end is not reported.
+            self.assertEqual(log_count(s, "exit code="), run.exits_before, "the package outlived the installer")
+            s.wait_for(lambda: log_count(s, "exit code=0") > run.exits_before, 20, what="the package to finish")
+            time.sleep(0.3)
+            self.assertEqual(request_kind(s.requests()[-1]), 8, "the package's end is not reported")
+            # Only the running package held the file: once it has ended, a delete goes through.
+            r = s.run(["wine", "cmd", "/c", "del", package_win_path(self, s)], timeout=30)
+            self.assertFalse(self.package_file(s).exists(), "deletable after the package ended: %s" % r.stdout)
+
+        self.soak("package", "abort while the package runs, repeated", [0, "lookup", "download", 2, 8], enter,
+                  after=after, package_stays=True)
+
+    def test_while_the_outcome_is_reported(self):
+        def prepare(s):
+            self.serve_package(s)
+        self.prepare = prepare
+        env = {"MORVELT_FAKE_DELAY_MS": "1500", "MORVELT_FAKE_NOINSTALL": "1"}
+
+        def enter(s, rng, rep):
+            n = self.package_log(s).count("knobs ")
+            outcomes = len([r for r in s.requests() if request_kind(r) == 3])
+            run = self.start_rep(s, env=env)
+            try:
+                s.wait_for(lambda: self.package_log(s).count("knobs ") > n, 30, what="the package to start")
+                set_api_delay(s, 30)  # the server now sits on the outcome report
+                s.wait_for(lambda: len([r for r in s.requests() if request_kind(r) == 3]) > outcomes, 15,
+                           what="the outcome report")
+            finally:
+                set_api_delay(s, 0)
+            delay = rng.uniform(0, 3.0)
+            rep.note(in_stage_s=round(delay, 2))
+            time.sleep(delay)
+            return run
+
+        def check(s, run, rep, before):
+            self.assertEqual(run.statuses()[-1], INSTALLING, "the installed state was never shown")
+        self.soak("outcome", "abort while the outcome report is held, repeated", [0, "lookup", "download", 2, 3, 9],
+                  enter, check=check)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,328 @@
+"""File-system faults around an attempt: the package file held open by another program when the
+attempt wants to write, run or delete it; a temporary folder that does not exist; an all-users
+Startup folder that refuses the resume script; and a resume script already there with other
+switches. Each case checks what the user sees, what the server recorded and what is left on disk,
+and keeps a row of the fault table."""
+
+import os
+import subprocess
+import time
+import unittest
+
+import fault_table
+from install_support import (
+    ABORT_QUESTION, CONNECTING, DOWNLOAD_FAILED, INSTALLED, INSTALLING, LAUNCH_BUTTON, NOT_INSTALLED, PACKAGE,
+    PBST_ERROR, InstallCase, field, request_kind)
+from restart_support import (DEFAULT_QUESTION, QUORBIN, RESTART_TEXT, install_previous, lock, pending_deletions,
+                             script_bytes, script_path, startup_folder, tree, write_file)
+
+LOCKED = QUORBIN + "\\Vesk\\data\\cache.bin"
+STALE = b"MZ stale package of an earlier run\r\n"
+
+
+def listing(folder):
+    return sorted(p.name for p in folder.iterdir()) if folder.exists() else None
+
+
+def files_named(s, name):
+    """Every file of that name anywhere on the prefix's C: drive (host paths)."""
+    found = []
+    for dirpath, _, filenames in os.walk(s.prefix / "drive_c"):
+        found += [os.path.join(dirpath, f) for f in filenames if f.lower() == name.lower()]
+    return sorted(found)
+
+
+class FileFaultCase(InstallCase):
+    def package_win(self, s):
+        relative = self.package_file(s).relative_to(s.prefix / "drive_c")
+        return "C:\\" + "\\".join(relative.parts)
+
+    def hold(self, s, win_path, share):
+        """The locker fake holding the file with the given sharing ("r", "none", "rw")."""
+        held = (s.fake_log("locker") or "").count("holding path=[%s]" % win_path)
+        p, _ = s.popen(["wine", "C:\\fakes\\locker_fake.exe", win_path], env={"MORVELT_FAKE_LOCK_SHARE": share},
+                       name="locker")
+        s.wait_for(lambda: (s.fake_log("locker") or "").count("holding path=[%s]" % win_path) > held, 20,
+                   what="the locker to hold %s" % win_path)
+        return p
+
+    def release(self, s, locker):
+        stop = s.host_path("C:\\fakes\\stop_locker")
+        stop.write_text("stop")
+        locker.wait(15)
+        stop.unlink()
+
+    def wait_end(self, s, timeout=60):
+        """The attempt's end: the button enabled again (failed, or the launch button)."""
+        return self.wait_ui(s, lambda w, b, p: b["enabled"] and not p["marquee"], timeout, "the attempt to end")
+
+    def abort(self, s, run):
+        c = self.confirm_abort(s, run)
+        self.assertEqual(c.exit_code, 0)
+        self.assertLess(c.gone_after, 3.0, "gone %.2f s after Yes" % c.gone_after)
+        self.assertEqual(c.new_boxes, [])
+        time.sleep(0.4)
+        return c
+
+    def non_setup_kinds(self, s, since):
+        return [k for k in self.kinds(s, since) if k != 1]
+
+
+class TestPackageHeldOpen(FileFaultCase):
+    """Another program (a scanner, a second copy of the package) has the package file open."""
+
+    def test_held_against_the_write_the_start_and_the_delete(self):
+        s = self.closing_session()
+        self.serve_package(s)
+        package = self.package_file(s)
+        package_bytes = s.fake("package_fake.exe").read_bytes()
+        temp = self.temp_folder(s)
+        temp_names = listing(temp)
+
+        with self.subTest(held="against the write"):
+            row = fault_table.Row(self, "package file held (read sharing only) when the download writes it")
+            write_file(s, self.package_win(s), STALE)
+            locker = self.hold(s, self.package_win(s), "r")
+            before = len(s.requests())
+            run = self.start(s, "/i")
+            box = self.wait_box(s, DOWNLOAD_FAILED, 40)
+            self.assertBox(box, DOWNLOAD_FAILED, "error", ["OK"], s.main_window())
+            s.screenshot("held-against-the-write")
+            s.press("OK")
+            w, button, bar = self.wait_end(s)
+            self.assertEqual(button["text"], "Download and Install")
+            self.assertFinalBar(bar, PBST_ERROR, run)
+            statuses = run.statuses()
+            self.assertEqual(statuses[0], CONNECTING)
+            self.assertEqual(statuses[-1], DOWNLOAD_FAILED)
+            self.assertIn("Downloading MORVELT... 100%", statuses, "the transfer itself went through")
+            # The server sent the whole package; nothing reports the download as finished.
+            self.assertEqual(self.non_setup_kinds(s, before), [0, "lookup", "download"])
+            done = [r for r in s.server_log() if r["kind"] == "done" and r["seq"] == s.requests("/downloads_ls/")[-1]["seq"]]
+            self.assertEqual([(d["sent"], d["how"]) for d in done], [(len(package_bytes), "complete")])
+            self.assertEqual(self.package_log(s), "", "nothing ran")
+            c = self.abort(s, run)
+            self.assertEqual(request_kind(s.requests()[-1]), 7, "a failed download aborts as a download")
+            row.seen("transfer to 100 %%, then box '%s' (OK), bar full in error, button back; no DownloadFinished; "
+                     "close: AbortedDuringDownload, gone %.1f s after Yes" % (DOWNLOAD_FAILED, c.gone_after))
+            # The held file keeps the bytes it had: the download could neither replace nor delete it.
+            self.assertEqual(package.read_bytes(), STALE)
+            self.assertEqual(listing(temp), temp_names + ["MORVELT_PACKAGE.exe"])
+            self.release(s, locker)
+            package.unlink()
+            row.lost("nothing")
+
+        with self.subTest(held="against the start"):
+            row = fault_table.Row(self, "package file held (no sharing) when the package is started")
+            # The continuation after a restart finds the package in place and only has to run it.
+            write_file(s, self.package_win(s), package_bytes)
+            locker = self.hold(s, self.package_win(s), "none")
+            before = len(s.requests())
+            run = self.start(s, "/c")
+            w, button, bar = self.wait_end(s)
+            self.assertEqual(button["text"], "Download and Install")
+            self.assertFinalBar(bar, PBST_ERROR, run)
+            self.assertEqual(run.statuses(), [CONNECTING, INSTALLING, NOT_INSTALLED])
+            s.screenshot("held-against-the-start")
+            self.assertEqual(s.msgboxes(), [], "no box: the status says it")
+            self.assertEqual(self.non_setup_kinds(s, before), [0, "lookup", 4], "nothing downloaded")
+            failed = [r for r in s.requests()[before:] if request_kind(r) == 4][0]
+            self.assertEqual(field(failed, "code"), "-1", "the package could not be started")
+            self.assertEqual(self.package_log(s), "", "the package never ran")
+            c = self.abort(s, run)
+            self.assertEqual(request_kind(s.requests()[-1]), 9)
+            row.seen("status '%s', bar in error, button back, no box; InstallFailed &code=-1, no download; "
+                     "close: AbortedOther" % NOT_INSTALLED)
+            self.assertEqual(package.read_bytes(), package_bytes, "left as it was")
+            self.assertEqual(listing(temp), temp_names + ["MORVELT_PACKAGE.exe"])
+            self.assertFalse(s.exists(QUORBIN), "nothing installed")
+            self.release(s, locker)
+            package.unlink()
+            row.lost("nothing")
+
+        with self.subTest(held="against the delete"):
+            row = fault_table.Row(self, "package file held (read and write sharing) when the close deletes it")
+            write_file(s, self.package_win(s), STALE)
+            locker = self.hold(s, self.package_win(s), "rw")
+            before = len(s.requests())
+            run = self.start(s, "/i")
+            w, button, bar = self.wait_end(s)
+            self.assertEqual(button["text"], LAUNCH_BUTTON, "the download wrote through the shared handle")
+            self.assertEqual(run.statuses()[-1], INSTALLED)
+            s.screenshot("held-against-the-delete")
+            self.assertEqual(package.read_bytes(), package_bytes, "the whole new package")
+            self.assertIn("exe=[%s]" % self.package_win(s), self.package_log(s))
+            # The close after success asks nothing, reports, waits its 2 s and tries the delete.
+            self.click_close_glyph(s)
+            code = run.app.wait(15)
+            self.assertEqual(code, 0)
+            time.sleep(0.3)
+            self.assertEqual(self.non_setup_kinds(s, before), [0, "lookup", "download", 2, 3, 5])
+            row.seen("installed, launch button; the close asked nothing, reported ClosedAfterSuccess, "
+                     "exit code 0; the delete failed quietly")
+            self.assertEqual(package.read_bytes(), package_bytes, "the package file stays, whole")
+            self.assertEqual(listing(temp), temp_names + ["MORVELT_PACKAGE.exe"])
+            self.release(s, locker)
+            row.lost("nothing")
+
+
+class TestTemporaryFolderMissing(FileFaultCase):
+    """GetTempPathW answers the folder TMP (or TEMP) names without asking whether it exists: the
+    package path then lies in a folder that is not there."""
+
+    def attempt_without_temp(self, s, row, missing_win):
+        before = len(s.requests())
+        run = self.start(s, "/i")
+        box = self.wait_box(s, DOWNLOAD_FAILED, 40)
+        self.assertBox(box, DOWNLOAD_FAILED, "error", ["OK"], s.main_window())
+        s.screenshot("no-temp-" + missing_win.split("\\")[-1])
+        s.press("OK")
+        w, button, bar = self.wait_end(s)
+        self.assertFinalBar(bar, PBST_ERROR, run)
+        statuses = run.statuses()
+        self.assertEqual(statuses[-1], DOWNLOAD_FAILED)
+        self.assertIn("Downloading MORVELT... 100%", statuses)
+        self.assertEqual(self.non_setup_kinds(s, before), [0, "lookup", "download"], "no DownloadFinished")
+        # Wine's download service says where it could not put the file: ERROR_PATH_NOT_FOUND.
+        output = run.app.stdout_path.read_text(errors="replace")
+        self.assertIn("CopyFile failed: 3", output)
+        c = self.abort(s, run)
+        self.assertEqual(request_kind(s.requests()[-1]), 7)
+        row.seen("transfer to 100 %%, then box '%s', bar in error, button back; no DownloadFinished; "
+                 "close: AbortedDuringDownload, gone %.1f s after Yes" % (DOWNLOAD_FAILED, c.gone_after))
+        self.assertFalse(s.exists(missing_win), "the missing folder was not made")
+        self.assertEqual(files_named(s, "MORVELT_PACKAGE.exe"), [], "no package file anywhere")
+        self.assertEqual(self.package_log(s), "", "nothing ran")
+
+    def set_temp(self, s, win_folder):
+        escaped = win_folder.replace("\\", "\\\\")
+        s.import_reg('Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Environment]\n'
+                     '"TEMP"="%s"\n"TMP"="%s"\n' % (escaped, escaped), view=64)
+
+    def test_temp_names_a_missing_folder_or_the_folder_is_gone(self):
+        s = self.closing_session()
+        self.serve_package(s)
+        temp = self.temp_folder(s)
+        temp_win = "C:\\" + "\\".join(temp.relative_to(s.prefix / "drive_c").parts)
+
+        with self.subTest(temp="names a folder that does not exist"):
+            row = fault_table.Row(self, "TEMP and TMP name a folder that does not exist")
+            self.set_temp(s, "C:\\Missing")
+            temp_names = listing(temp)
+            self.attempt_without_temp(s, row, "C:\\Missing")
+            self.assertEqual(listing(temp), temp_names, "the usual temporary folder untouched")
+            row.lost("nothing")
+
+        with self.subTest(temp="the folder deleted"):
+            row = fault_table.Row(self, "the temporary folder deleted")
+            self.set_temp(s, temp_win)
+            for entry in temp.iterdir():
+                self.assertFalse(entry.is_dir(), entry)
+                entry.unlink()
+            temp.rmdir()
+            self.attempt_without_temp(s, row, temp_win)
+            row.lost("nothing")
+
+
+class TestStartupFolderUnwritable(FileFaultCase):
+    """The restart path with an all-users Startup folder that takes no new file, even from an
+    administrator: the folder is made immutable (root is not stopped by permissions)."""
+
+    def test_restart_path_without_a_resume_script(self):
+        row = fault_table.Row(self, "all-users Startup folder refuses the resume script")
+        s = self.session()
+        self.serve_package(s)
+        startup = s.host_path(startup_folder(s))
+        startup.mkdir(parents=True, exist_ok=True)
+        contents = tree(s, startup_folder(s))
+        subprocess.run(["chattr", "+i", str(startup)], check=True)
+        self.addCleanup(subprocess.run, ["chattr", "-i", str(startup)])
+        # Unwritable for root on the host and for the prefix's administrator alike.
+        with self.assertRaises(PermissionError):
+            (startup / "probe.txt").write_bytes(b"x")
+        r = s.run(["wine", "cmd", "/c", "echo probe> \"%s\\probe.bat\"" % startup_folder(s)], timeout=60)
+        self.assertFalse((startup / "probe.bat").exists(), r.stdout + r.stderr[-300:])
+
+        install_previous(s)
+        lock(s, LOCKED)
+        run = self.start(s, "/i")
+        box = self.wait_box(s, DEFAULT_QUESTION, 60)
+        self.assertBox(box, DEFAULT_QUESTION, "question", ["Yes", "No"], s.main_window())
+        w, button, bar = self.ui(s)
+        self.assertFalse(button["enabled"])
+        self.assertEqual((bar["range"], bar["pos"], bar["marquee"]), ([0, 200], 200, False))
+        self.assertEqual(run.statuses()[-1], RESTART_TEXT)
+        s.screenshot("restart-question")
+        self.assertEqual(sorted(self.kinds(s), key=str), [0, 1, 2, "download", "lookup"], "no report for the restart")
+        s.press("No")
+        s.wait_for(lambda: not s.msgboxes(), 10, what="the question to go")
+        # Closing in the restart-pending look asks nothing and reports nothing.
+        heard = len(s.requests())
+        self.post_close(s)
+        self.assertEqual(run.app.wait(15), 0)
+        time.sleep(1.0)
+        self.assertEqual(len(s.requests()), heard)
+        row.seen("restart-pending look and the usual restart question (it still promises the continuation); "
+                 "No, then the close asked and reported nothing; exit code 0")
+        self.assertEqual(tree(s, startup_folder(s)), contents, "no script, nothing else in the folder")
+        self.assertFalse(s.exists(script_path(s)))
+        self.assertEqual(pending_deletions(s), [LOCKED, QUORBIN + "\\Vesk\\data"])
+        self.assertEqual(self.package_file(s).read_bytes(), s.fake("package_fake.exe").read_bytes(),
+                         "the package stays for a continuation")
+        row.lost("nothing")
+
+
+class TestResumeScriptWithOtherSwitches(FileFaultCase):
+    """A script that an earlier cycle left, carrying "/c /l", while this run (without "/l") would
+    write "/c": the script stays byte for byte, and its switches decide the logon."""
+
+    def test_the_script_present_wins_byte_for_byte(self):
+        row = fault_table.Row(self, "resume script already present with other switches (/c /l)")
+        s = self.session()
+        self.serve_package(s)
+        earlier = script_bytes(b"C:\\Downloads\\MORVELTSetup.exe", b"/c /l")
+        write_file(s, "C:\\fakes\\uninstaller_delay_ms", "4000")
+        install_previous(s)
+        locker = lock(s, LOCKED)
+        run = self.start(s, "/i")
+        # The script appears while the uninstaller runs, after start-up has looked for it.
+        s.wait_for(lambda: "sleeping" in (s.fake_log("uninstaller") or ""), 40, what="the uninstaller")
+        write_file(s, script_path(s), earlier)
+        box = self.wait_box(s, DEFAULT_QUESTION, 60)
+        self.assertBox(box, DEFAULT_QUESTION, "question", ["Yes", "No"], s.main_window())
+        self.assertEqual(run.statuses()[-1], RESTART_TEXT)
+        self.assertEqual(s.read_file(script_path(s), binary=True), earlier, "not replaced, not appended to")
+        s.press("No")
+        s.wait_for(lambda: not s.msgboxes(), 10, what="the question to go")
+        self.post_close(s)
+        self.assertEqual(run.app.wait(15), 0)
+        self.assertEqual(s.read_file(script_path(s), binary=True), earlier)
+        self.assertTrue(self.package_file(s).exists(), "kept for the continuation")
+
+        # The logon: the script's own "/l" launches and closes without a click.
+        locker_done = self.release_lock(s, locker)
+        before = len(s.requests())
+        r = s.run(["wine", "cmd", "/c", script_path(s)], timeout=60)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr[-500:])
+        s.wait_for(lambda: [x for x in s.requests()[before:] if request_kind(x) == 6], 90,
+                   what="the resumed run to close with the launch")
+        s.wait_no_window(timeout=20)
+        kinds = self.kinds(s, before)
+        self.assertEqual(sorted(k for k in kinds if isinstance(k, int)), [0, 1, 3, 6], kinds)
+        self.assertEqual(kinds.count("lookup"), 1)
+        self.assertNotIn("download", kinds, "the package in place was used")
+        row.seen("restart question; the script kept its /c /l bytes; at logon it resumed with the package in "
+                 "place, installed, and closed with ClosedWithLaunch by itself")
+        self.assertFalse(s.exists(script_path(s)), "the resumed run deleted the script")
+        self.assertFalse(self.package_file(s).exists(), "deleted after the launch close")
+        self.assertTrue(s.exists(QUORBIN + "\\Vantrelisk\\MORVELT.exe"), "installed")
+        self.assertTrue(locker_done)
+        row.lost("nothing")
+
+    def release_lock(self, s, locker):
+        self.release(s, locker)
+        return "released reason=stop_file" in (s.fake_log("locker") or "")
+
+
+if __name__ == "__main__":
+    unittest.main()
