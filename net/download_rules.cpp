@@ -4,12 +4,49 @@
 
 size_t WidenBytes(const char* bytes, wchar_t* wide, size_t wideUnits) {
     size_t i = 0;
-    for (; i + 1 < wideUnits && bytes[i] != 0; ++i) wide[i] = static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]));
+    for (; i + 1 < wideUnits && bytes[i] != 0; ++i)
+        wide[i] = static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]));
     wide[i] = 0;
     return i;
 }
 
+namespace {
+bool IsEncoded(const wchar_t* p, wchar_t high, wchar_t low) {
+    return p[0] == L'%' && p[1] == high && (p[2] == low || p[2] == low - (L'a' - L'A'));
+}
+
+// Units a URL parser drops or that never make a path segment of their own.
+bool IsBlankOrControl(wchar_t c) {
+    return c <= 0x20 || (c >= 0x7F && c <= 0x9F);
+}
+} // namespace
+
+bool NameStaysInFolder(const wchar_t* name) {
+    bool inPath = true;
+    int dots = 0;
+    bool other = false;
+    for (const wchar_t* p = name; *p; ++p) {
+        if (*p == L'/' || *p == L'\\' || IsEncoded(p, L'2', L'f') || IsEncoded(p, L'5', L'c')) return false;
+        if (!inPath) continue;
+        if (*p == L'?' || *p == L'#') {
+            inPath = false;
+        } else if (*p == L'.') {
+            ++dots;
+        } else if (IsEncoded(p, L'2', L'e')) {
+            ++dots;
+            p += 2;
+        } else if (!IsBlankOrControl(*p)) {
+            other = true;
+        }
+    }
+    return other || dots == 0 || dots > 2;
+}
+
 int BuildDownloadUrl(wchar_t* url, const wchar_t* downloadHost, const wchar_t* widenedName) {
+    if (!NameStaysInFolder(widenedName)) {
+        url[0] = 0;
+        return -1;
+    }
     return FormatBounded(url, kUrlUnits, L"https://%s/downloads_ls/%s", downloadHost, widenedName);
 }
 

@@ -78,3 +78,51 @@ TEST(DownloadComplete, FileMustHoldTheAnnouncedSize) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(DownloadUrl, NameThatWouldLeaveTheFolderLeavesTheUrlEmpty) {
+    wchar_t url[kUrlUnits];
+    const wchar_t* leaving[] = {
+        L"../MORVELT_2.0.exe",
+        L"..",
+        L".",
+        L"..\n",
+        L"..\r\n",
+        L" .. ",
+        L".\x80.",
+        L"%2e%2e",
+        L"%2E.",
+        L"..?option=x",
+        L"..#top",
+        L"..\\..\\evil.exe",
+        L"sub/pkg.exe",
+        L"/pkg.exe",
+        L"pkg%2fexe",
+        L"pkg%5Cexe",
+        L"a\\b",
+        L"MOR#../x",
+        L"a?b=../c",
+    };
+    for (const wchar_t* name : leaving) {
+        url[0] = L'#';
+        EXPECT_FALSE(NameStaysInFolder(name)) << static_cast<const void*>(name);
+        EXPECT_EQ(BuildDownloadUrl(url, L"127.0.0.1", name), -1);
+        EXPECT_EQ(url[0], 0);
+    }
+}
+
+TEST(DownloadUrl, FileNamesWithDotsStayInTheFolder) {
+    wchar_t url[kUrlUnits];
+    const wchar_t* staying[] = {
+        L"MORVELT_2.0_Setup.exe", L"...",   L"..exe", L".hidden",   L"a..b",          L"MORVELT\r\n", L"\n",
+        L"my pkg%20.exe",         L"MOR#x", L"a?b=c", L"%2e%2e%2e", L"caf\u00E9.exe",
+    };
+    for (const wchar_t* name : staying) {
+        EXPECT_TRUE(NameStaysInFolder(name)) << static_cast<const void*>(name);
+        EXPECT_GT(BuildDownloadUrl(url, L"127.0.0.1", name), 0);
+        EXPECT_EQ(std::wstring(url), std::wstring(L"https://127.0.0.1/downloads_ls/") + name);
+    }
+}
+
+} // namespace
