@@ -21,6 +21,13 @@ constexpr DWORD kAbortExitDeadlineMs = 2500;
 // How long an abort waits for a request or package start the worker had already begun. Such
 // a step takes milliseconds unless the server holds it; then the abort goes on without it.
 constexpr DWORD kWorkerQuietMs = 1000;
+// How long a closing report may hold the hidden window. On a working server it takes
+// milliseconds; a server that accepts the connection and never answers would otherwise keep
+// the process alive for good.
+constexpr DWORD kClosingReportMs = 2000;
+// After an abort's Yes, the wait for the worker's step and the abort report together take at
+// most this long, so the process is gone within 3 s even when the server answers nothing.
+constexpr DWORD kAbortReportBudgetMs = 1500;
 
 void LaunchInstalledProduct() {
     wchar_t programFiles[MAX_PATH] = {};
@@ -91,13 +98,15 @@ LRESULT HandleCloseRequest(HWND window, WPARAM wParam, LPARAM lParam) {
     DownloadStatus* status = g_setup.currentStatus.load();
     if (status && status->succeeded) {
         ShowWindow(window, SW_HIDE);
-        ReportEvent(wParam == 1 ? ClosedWithLaunch : ClosedAfterSuccess, nullptr);
+        (void)ReportEventWithin(wParam == 1 ? ClosedWithLaunch : ClosedAfterSuccess, nullptr,
+                                kClosingReportMs);
         Sleep(2000);
         DeleteFileW(g_setup.packagePath);
         return DefWindowProcW(window, WM_CLOSE, wParam, lParam);
     }
 
     if (MessageBoxW(window, kAbortQuestion, g_setup.caption, MB_YESNO | MB_ICONQUESTION) != IDYES) return 0;
+    DWORD answeredAt = GetTickCount();
     ShowWindow(window, SW_HIDE);
     g_setup.abortCommitted = true;
     status = g_setup.currentStatus.load(); // the stage is judged after the answer
@@ -111,7 +120,9 @@ LRESULT HandleCloseRequest(HWND window, WPARAM wParam, LPARAM lParam) {
                          status->lastPercent);
     }
     (void)AwaitWorkerQuiet(kWorkerQuietMs);
-    ReportEvent(code, code == AbortedDuringDownload ? abortDetail : nullptr);
+    DWORD spent = GetTickCount() - answeredAt;
+    (void)ReportEventWithin(code, code == AbortedDuringDownload ? abortDetail : nullptr,
+                            spent < kAbortReportBudgetMs ? kAbortReportBudgetMs - spent : 0);
     StopWorker();
     DeleteFileW(g_setup.packagePath);
     return DefWindowProcW(window, WM_CLOSE, wParam, lParam);

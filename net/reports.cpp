@@ -36,6 +36,34 @@ void ReportEvent(EventCode code, const wchar_t* extras) {
     }
 }
 
+namespace {
+// Static, not on the caller's stack: the thread may still read it after the caller stopped
+// waiting.
+struct ClosingReport {
+    EventCode code;
+    bool hasExtras;
+    wchar_t extras[kExtraUnits];
+};
+ClosingReport g_closingReport;
+
+DWORD WINAPI ClosingReportThread(LPVOID) {
+    ReportEvent(g_closingReport.code, g_closingReport.hasExtras ? g_closingReport.extras : nullptr);
+    return 0;
+}
+} // namespace
+
+bool ReportEventWithin(EventCode code, const wchar_t* extras, DWORD timeoutMs) {
+    g_closingReport.code = code;
+    g_closingReport.hasExtras = extras != nullptr;
+    if (extras) lstrcpynW(g_closingReport.extras, extras, kExtraUnits);
+    raii::unique_handle thread(CreateThread(nullptr, 0, ClosingReportThread, nullptr, 0, nullptr));
+    if (!thread) {
+        ReportEvent(code, extras);
+        return true;
+    }
+    return WaitForSingleObject(thread.get(), timeoutMs) == WAIT_OBJECT_0;
+}
+
 DWORD WINAPI ReportThread(LPVOID code) {
     ReportEvent(static_cast<EventCode>(reinterpret_cast<INT_PTR>(code)), nullptr);
     return 0;
