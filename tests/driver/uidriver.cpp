@@ -8,6 +8,11 @@
 //   uidriver cursor                                      current cursor: hand, arrow, position
 //   uidriver cursorprobe [--ms N]                        shows one hand-cursor and one arrow-cursor window
 //   uidriver proc <pid>                                  handle count, working set, GDI/USER objects
+//   uidriver handles <pid> [--names]                     handles from the system's handle table, by type;
+//                                                        threads, working set, windows of the process;
+//                                                        with --names each handle's type and object name
+//   uidriver hold <n> <file>                             self-test of "handles": opens n events once <file>
+//                                                        exists, closes them when it is gone, ends when it is back
 //   uidriver ps                                          running processes
 //   uidriver screen                                      screen size, work area, monitors
 //   uidriver shell                                       whether the desktop shell's window collection answers
@@ -24,6 +29,7 @@
 #include <tlhelp32.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <cwchar>
 #include <string>
@@ -629,6 +635,254 @@ int CmdProc(DWORD pid) {
     return 0;
 }
 
+// ---- handles of another process -----------------------------------------------------------
+
+// Under Wine GetProcessHandleCount and GetGuiResources answer 0 for another process. The system's
+// handle table (NtQuerySystemInformation) lists every kernel handle with the id of the process
+// that owns it, as on Windows; "hold" shows the count following handles a process opens.
+using QuerySystemInformationFn = LONG(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
+using QueryObjectFn = LONG(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+constexpr ULONG kSystemProcessInformation = 5;
+constexpr ULONG kSystemHandleInformation = 16;
+constexpr ULONG kSystemExtendedHandleInformation = 64;
+constexpr ULONG kObjectNameInformation = 1;
+constexpr ULONG kObjectTypeInformation = 2;
+constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+
+struct HandleEntry {  // SYSTEM_HANDLE_TABLE_ENTRY_INFO
+    USHORT pid;
+    USHORT backTrace;
+    UCHAR type;
+    UCHAR attributes;
+    USHORT value;
+    PVOID object;
+    ULONG access;
+};
+struct HandleEntryEx {  // SYSTEM_HANDLE_TABLE_ENTRY_INFO_EX
+    PVOID object;
+    ULONG_PTR pid;
+    ULONG_PTR value;
+    ULONG access;
+    USHORT backTrace;
+    USHORT type;
+    ULONG attributes;
+    ULONG reserved;
+};
+struct ProcessEntry {  // the head of SYSTEM_PROCESS_INFORMATION
+    ULONG next;
+    ULONG threads;
+    LARGE_INTEGER reserved[6];
+    USHORT nameLength, nameMax;
+    PWSTR name;
+    LONG basePriority;
+    HANDLE pid;
+    HANDLE parent;
+};
+
+FARPROC NtFunction(const char* name) { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name); }
+
+// One whole snapshot of a system information class, or an empty buffer.
+std::vector<BYTE> QuerySystem(ULONG infoClass) {
+    auto query = reinterpret_cast<QuerySystemInformationFn>(NtFunction("NtQuerySystemInformation"));
+    std::vector<BYTE> buffer(1 << 16);
+    for (int tries = 0; query && tries < 16; ++tries) {
+        ULONG needed = 0;
+        LONG status = query(infoClass, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+        if (status >= 0) return buffer;
+        if (status != kInfoLengthMismatch) break;
+        buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 4096));
+    }
+    return {};
+}
+
+struct OwnedHandle {
+    ULONG_PTR value;
+    USHORT type;
+};
+
+// The handles the table lists for pid; ok is false when the table could not be read.
+std::vector<OwnedHandle> HandlesOf(DWORD pid, ULONG infoClass, bool& ok) {
+    std::vector<OwnedHandle> found;
+    std::vector<BYTE> table = QuerySystem(infoClass);
+    ok = !table.empty();
+    if (!ok) return found;
+    if (infoClass == kSystemExtendedHandleInformation) {
+        ULONG_PTR count = *reinterpret_cast<ULONG_PTR*>(table.data());
+        size_t room = (table.size() - 2 * sizeof(ULONG_PTR)) / sizeof(HandleEntryEx);
+        auto* entries = reinterpret_cast<HandleEntryEx*>(table.data() + 2 * sizeof(ULONG_PTR));
+        for (ULONG_PTR i = 0; i < count && i < room; ++i)
+            if (entries[i].pid == pid) found.push_back({entries[i].value, entries[i].type});
+    } else {
+        ULONG count = *reinterpret_cast<ULONG*>(table.data());
+        size_t room = (table.size() - sizeof(ULONG_PTR)) / sizeof(HandleEntry);
+        auto* entries = reinterpret_cast<HandleEntry*>(table.data() + sizeof(ULONG_PTR));
+        for (ULONG i = 0; i < count && i < room; ++i)
+            if (entries[i].pid == pid) found.push_back({entries[i].value, entries[i].type});
+    }
+    return found;
+}
+
+// A handle's object type (kObjectTypeInformation) or object name (kObjectNameInformation), read
+// from a duplicate of it in this process. Both answers start with a UNICODE_STRING.
+std::wstring ObjectText(HANDLE process, ULONG_PTR value, ULONG infoClass) {
+    auto queryObject = reinterpret_cast<QueryObjectFn>(NtFunction("NtQueryObject"));
+    HANDLE copy = nullptr;
+    if (!queryObject || !DuplicateHandle(process, reinterpret_cast<HANDLE>(value), GetCurrentProcess(), &copy, 0,
+                                         FALSE, DUPLICATE_SAME_ACCESS))
+        return L"";
+    alignas(8) BYTE info[2048] = {};
+    ULONG length = 0;
+    std::wstring text;
+    if (queryObject(copy, infoClass, info, sizeof info - sizeof(wchar_t), &length) >= 0) {
+        USHORT bytes = *reinterpret_cast<USHORT*>(info);
+        PWSTR buffer = *reinterpret_cast<PWSTR*>(info + sizeof(PVOID));
+        if (buffer) text.assign(buffer, bytes / sizeof(wchar_t));
+    }
+    CloseHandle(copy);
+    return text;
+}
+
+BOOL CALLBACK CountOwnWindows(HWND hwnd, LPARAM lParam) {
+    auto* count = reinterpret_cast<std::pair<DWORD, int>*>(lParam);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid == count->first) {
+        ++count->second;
+        EnumChildWindows(hwnd, CountOwnWindows, lParam);
+    }
+    return TRUE;
+}
+
+int CmdHandles(DWORD pid, bool names) {
+    bool extendedOk = false;
+    bool classicOk = false;
+    std::vector<OwnedHandle> handles = HandlesOf(pid, kSystemExtendedHandleInformation, extendedOk);
+    std::vector<OwnedHandle> classic = HandlesOf(pid, kSystemHandleInformation, classicOk);
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_DUP_HANDLE, FALSE, pid);
+
+    Json json;
+    json.Begin(L'{');
+    json.Key(L"pid");
+    json.Number(pid);
+    json.Key(L"handles");
+    if (extendedOk)
+        json.Number(static_cast<long long>(handles.size()));
+    else
+        json.Null();
+    json.Key(L"handles_classic");
+    if (classicOk)
+        json.Number(static_cast<long long>(classic.size()));
+    else
+        json.Null();
+
+    // The thread count of the process list. (Its HandleCount is, under Wine, the size of the
+    // process's handle table, not the number of handles in it.)
+    std::vector<BYTE> list = QuerySystem(kSystemProcessInformation);
+    long long threads = -1;
+    for (size_t at = 0; !list.empty() && at + sizeof(ProcessEntry) <= list.size();) {
+        auto* entry = reinterpret_cast<ProcessEntry*>(list.data() + at);
+        if (reinterpret_cast<ULONG_PTR>(entry->pid) == pid) {
+            threads = entry->threads;
+            break;
+        }
+        if (!entry->next) break;
+        at += entry->next;
+    }
+    json.Key(L"threads");
+    if (threads >= 0)
+        json.Number(threads);
+    else
+        json.Null();
+
+    // Counts by type, each type named from one of its handles.
+    std::vector<std::pair<USHORT, int>> byType;
+    for (const OwnedHandle& h : handles) {
+        auto it = byType.begin();
+        while (it != byType.end() && it->first != h.type) ++it;
+        if (it == byType.end())
+            byType.push_back({h.type, 1});
+        else
+            ++it->second;
+    }
+    json.Key(L"by_type");
+    json.Begin(L'{');
+    for (const auto& [type, count] : byType) {
+        std::wstring name;
+        for (const OwnedHandle& h : handles)
+            if (h.type == type && process && (name = ObjectText(process, h.value, kObjectTypeInformation)).size())
+                break;
+        if (name.empty()) name = L"type " + std::to_wstring(type);
+        json.Key(name.c_str());
+        json.Number(count);
+    }
+    json.End(L'}');
+    if (names) {
+        json.Key(L"names");
+        json.Begin(L'[');
+        for (const OwnedHandle& h : handles) {
+            json.Begin(L'[');
+            json.Number(static_cast<long long>(h.value));
+            json.String(process ? ObjectText(process, h.value, kObjectTypeInformation).c_str() : L"");
+            json.String(process ? ObjectText(process, h.value, kObjectNameInformation).c_str() : L"");
+            json.End(L']');
+        }
+        json.End(L']');
+    }
+
+    PROCESS_MEMORY_COUNTERS memory{};
+    bool memoryOk = process && GetProcessMemoryInfo(process, &memory, sizeof(memory));
+    json.Key(L"working_set");
+    if (memoryOk)
+        json.Number(static_cast<long long>(memory.WorkingSetSize));
+    else
+        json.Null();
+    json.Key(L"peak_working_set");
+    if (memoryOk)
+        json.Number(static_cast<long long>(memory.PeakWorkingSetSize));
+    else
+        json.Null();
+    json.Key(L"private_bytes");
+    if (memoryOk)
+        json.Number(static_cast<long long>(memory.PagefileUsage));
+    else
+        json.Null();
+    std::pair<DWORD, int> windows{pid, 0};
+    EnumWindows(CountOwnWindows, reinterpret_cast<LPARAM>(&windows));
+    json.Key(L"windows");
+    json.Number(windows.second);
+    json.End(L'}');
+    json.Print();
+    if (process) CloseHandle(process);
+    return extendedOk || classicOk ? 0 : 1;
+}
+
+bool FileExists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
+
+// Waits (up to a minute) until the file's existence is as wanted.
+bool AwaitFile(const wchar_t* path, bool exists) {
+    for (int i = 0; i < 1200; ++i) {
+        if (FileExists(path) == exists) return true;
+        Sleep(50);
+    }
+    return false;
+}
+
+int CmdHold(int count, const wchar_t* trigger) {
+    std::printf("{\"pid\":%lu}\n", GetCurrentProcessId());
+    std::fflush(stdout);
+    if (!AwaitFile(trigger, true)) return 1;
+    std::vector<HANDLE> events;
+    for (int i = 0; i < count; ++i)
+        if (HANDLE e = CreateEventW(nullptr, TRUE, FALSE, nullptr)) events.push_back(e);
+    std::printf("{\"holding\":%u}\n", static_cast<unsigned>(events.size()));
+    std::fflush(stdout);
+    bool released = AwaitFile(trigger, false);
+    for (HANDLE e : events) CloseHandle(e);
+    std::printf("{\"released\":%u}\n", static_cast<unsigned>(events.size()));
+    std::fflush(stdout);
+    return released && AwaitFile(trigger, true) ? 0 : 1;
+}
+
 int CmdPs() {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return 1;
@@ -763,7 +1017,7 @@ int CmdPostPress(int argc, wchar_t** argv, DWORD pid) {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: uidriver windows|msgbox|press|waitwindow|cursor|cursorprobe|proc|ps|screen|shell|send|post ...\n"
+                 "usage: uidriver windows|msgbox|press|waitwindow|cursor|cursorprobe|proc|handles|hold|ps|screen|shell|send|post ...\n"
                  "see the comment at the top of uidriver.cpp\n");
     return 2;
 }
@@ -787,6 +1041,9 @@ int wmain(int argc, wchar_t** argv) {
         return CmdCursorProbe(ms ? std::wcstoul(ms, nullptr, 0) : 5000);
     }
     if (command == L"proc" && argc >= 3) return CmdProc(std::wcstoul(argv[2], nullptr, 0));
+    if (command == L"handles" && argc >= 3)
+        return CmdHandles(std::wcstoul(argv[2], nullptr, 0), Flag(argc, argv, L"--names"));
+    if (command == L"hold" && argc >= 4) return CmdHold(std::wcstol(argv[2], nullptr, 0), argv[3]);
     if (command == L"ps") return CmdPs();
     if (command == L"screen") return CmdScreen();
     if (command == L"shell") return CmdShell();
