@@ -5,7 +5,7 @@
 # (bench/plain_download.exe, curl, bench/bare_window.exe). Not part of scripts/test.sh.
 #   scripts/bench.sh              everything, 1 GiB downloads included (a few minutes)
 #   scripts/bench.sh --no-big     without the 1 GiB downloads
-#   scripts/bench.sh --reps 5     64 MiB downloads per client (default 3)
+#   scripts/bench.sh --reps N     64 MiB downloads per client (default 5; --big-reps, --start-reps too)
 # Needs root (its own network namespace, where the test server listens on port 443).
 set -euo pipefail
 cd "$(dirname "$0")/.."
