@@ -4,7 +4,8 @@
 #   scripts/fuzz.sh              10 seconds per target
 #   scripts/fuzz.sh 30           30 seconds per target
 #   scripts/fuzz.sh --runs 5000  5000 inputs per target
-# Builds nothing. Prints the executions of each target and exits non-zero on any finding
+# Takes the targets from build/native, or from the folder MORVELT_FUZZ_BUILD names (the long
+# runs of scripts/fuzz-long.sh use an optimised build). Builds nothing. Prints the executions of each target and exits non-zero on any finding
 # (crash, sanitizer report, broken invariant, leak, time-out) or when a target is missing.
 # Crash inputs are kept in build/fuzz-artifacts/<name>/, full logs in build/fuzz-logs/.
 set -uo pipefail
@@ -30,7 +31,7 @@ if [ "$mode" = time ]; then
   limit=$((amount + 120)) # a target still running by then hangs
 else
   budget=(-runs="$amount")
-  limit=1800
+  limit=$((amount / 500 + 600)) # a target slower than 500 inputs a second counts as hung
 fi
 
 # Any sanitizer report ends the run with a stack trace; libFuzzer turns it into a finding.
@@ -49,7 +50,7 @@ failed=()
 summary=()
 for src in "${sources[@]}"; do
   name=$(basename "$src" .cpp)
-  bin=build/native/$name
+  bin=${MORVELT_FUZZ_BUILD:-build/native}/$name
   if [ ! -x "$bin" ]; then
     echo "=== $name: not built ($bin missing; run scripts/build.sh)"
     failed+=("$name")
