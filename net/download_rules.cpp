@@ -22,14 +22,16 @@ bool IsBlankOrControl(wchar_t c) {
 } // namespace
 
 bool NameStaysInFolder(const wchar_t* name) {
-    bool inPath = true;
+    // Only the path is resolved: the part before a query or a fragment.
     int dots = 0;
     bool other = false;
-    for (const wchar_t* p = name; *p; ++p) {
-        if (*p == L'/' || *p == L'\\' || IsEncoded(p, L'2', L'f') || IsEncoded(p, L'5', L'c')) return false;
-        if (!inPath) continue;
-        if (*p == L'?' || *p == L'#') {
-            inPath = false;
+    for (const wchar_t* p = name;; ++p) {
+        bool segmentEnd = *p == 0 || *p == L'/' || *p == L'\\' || *p == L'?' || *p == L'#';
+        if (segmentEnd) {
+            if (!other && (dots == 1 || dots == 2)) return false;
+            if (*p != L'/' && *p != L'\\') return true;
+            dots = 0;
+            other = false;
         } else if (*p == L'.') {
             ++dots;
         } else if (IsEncoded(p, L'2', L'e')) {
@@ -39,7 +41,6 @@ bool NameStaysInFolder(const wchar_t* name) {
             other = true;
         }
     }
-    return other || dots == 0 || dots > 2;
 }
 
 int BuildDownloadUrl(wchar_t* url, const wchar_t* downloadHost, const wchar_t* widenedName) {

@@ -9,11 +9,11 @@ constexpr int kUrlUnits = 2048;
 // Widens the zero-terminated byte text into `wide` (bytes + 1 units). Answers the length.
 size_t WidenBytes(const char* bytes, wchar_t* wide, size_t wideUnits);
 
-// Whether the name addresses a file inside /downloads_ls/. The download service resolves dot
+// Whether the name addresses something inside /downloads_ls/. The download service resolves dot
 // segments ("..", "%2e%2e") and reads "\\" as "/", so a name such as "../x" would fetch another
-// path of the download host and run it as the package. A package name is a file name: it holds
-// no separator (plain or percent-encoded), and the part before any query or fragment is not
-// "." or ".." (blanks and control characters aside, which URL parsers drop).
+// path of the download host and run it as the package. Refused: a name whose path part (before
+// any query or fragment) has a segment that is "." or ".." once the blanks and control
+// characters that URL parsers drop are left aside.
 [[nodiscard]] bool NameStaysInFolder(const wchar_t* widenedName);
 
 // Formats the download URL; an empty text and -1 when it does not fit or the name would leave
