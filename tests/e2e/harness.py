@@ -666,13 +666,44 @@ class Session:
         self.config["downloads"][name] = entry
         self._write_config()
 
-    def set_tls(self, refuse=(), untrusted=()):
+    def set_tls(self, refuse=(), untrusted=(), othername=()):
         """Fails TLS handshakes by the host name asked for: "127.0.0.1" is the download host and
         "localhost" the vendor's server. refuse: a handshake failure; untrusted: a certificate
-        from a CA the prefix does not trust. Wine's download service reports success for cut or
-        failed transfers, so this is the way to make the package download fail."""
-        self.config["tls"] = {"refuse": list(refuse), "untrusted": list(untrusted)}
+        from a CA the prefix does not trust; othername: a certificate from the trusted CA made
+        out for another host name (other_name_cert). Wine's download service reports success for
+        cut or failed transfers, so this is the way to make the package download fail."""
+        self.config["tls"] = {"refuse": list(refuse), "untrusted": list(untrusted), "othername": list(othername)}
+        if othername:
+            cert, key = self.other_name_cert()
+            self.config["tls"].update(othername_cert=str(cert), othername_key=str(key))
         self._write_config()
+
+    def other_name_cert(self, name="other.invalid"):
+        """A server certificate from the run's trusted CA for the DNS name `name` only (made once
+        per session): trusted, but not for the hosts the installer asks for."""
+        folder = self.dir / "othername"
+        cert, key = folder / "server.pem", folder / "server.key"
+        if not cert.exists():
+            ca_pem = Path(self.base.trusted["ca_pem"])
+            ca_key = ca_pem.with_name(ca_pem.name.replace("-ca.pem", "-ca.key"))
+            folder.mkdir(parents=True, exist_ok=True)
+            _openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", "server.csr",
+                     "-subj", "/CN=%s" % name, cwd=folder)
+            (folder / "ext.cnf").write_text("subjectAltName=DNS:%s\nextendedKeyUsage=serverAuth\n"
+                                            "basicConstraints=CA:FALSE\nkeyUsage=digitalSignature,keyEncipherment\n"
+                                            % name)
+            _openssl("x509", "-req", "-in", "server.csr", "-CA", ca_pem, "-CAkey", ca_key, "-CAcreateserial",
+                     "-CAserial", folder / "ca.srl", "-out", cert, "-days", "7", "-extfile", "ext.cnf", cwd=folder)
+        return cert, key
+
+    def set_silent(self, silent=True):
+        """Every new connection is accepted and never answered (not even the TLS handshake)."""
+        self.config["silent"] = bool(silent)
+        self._write_config()
+
+    def stop_server(self):
+        """Stops the vendor server: nothing listens on port 443 any more. Its record stays readable."""
+        self._stop_server()
 
     def set_api(self, status=200, body=b"OK"):
         self.config["api"] = {"status": status, "body_b64": base64.b64encode(body).decode()}

@@ -23,7 +23,9 @@ scenario can change the answers while the installer runs:
         },
         "*": {... used for any other name ...}
       },
-      "tls": {"refuse": ["127.0.0.1"], "untrusted": ["localhost"]}
+      "tls": {"refuse": ["127.0.0.1"], "untrusted": ["localhost"],
+              "othername": ["localhost"], "othername_cert": "/path/cert.pem", "othername_key": "/path/key.pem"},
+      "silent": false
     }
 
 The "tls" entry fails handshakes by the host name the client asks for (SNI): "refuse" answers
@@ -31,6 +33,14 @@ with a handshake failure, "untrusted" presents the --alt-cert certificate instea
 host and the vendor's server are both this server, so this is how a scenario makes only the
 download (or only the reports) fail: Wine's download service reports success for a transfer
 cut short or an error status, but not for a failed handshake or a refused connection.
+"othername" presents a certificate from the trusted CA made out for another host name (the files
+named in the entry, loaded when first needed).
+
+With "silent" set, every new connection is accepted and then never answered: the server reads
+what the client sends (its TLS ClientHello) and records {"kind": "silent_accept"} at once and
+{"kind": "silent", "received": bytes,
+"held": seconds, "end": "client closed" | "server stopping" | "silence lifted"} once the client
+gives up, the server stops, or "silent" is cleared again.
 
 Every request gives a {"kind": "request", ...} line; a download or lookup adds a
 {"kind": "done", "seq": n, "sent": bytes, "how": ...} line when its body ended. TLS handshakes
@@ -328,6 +338,9 @@ class TlsServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
         self.server_port = self.server_address[1]
 
     def finish_request(self, request, client_address):
+        if self.config.get().get("silent"):
+            self.hold_silent(request, client_address)
+            return
         # The handshake runs on the connection's own thread, so one slow client cannot block accept().
         request.settimeout(60)
         try:
@@ -351,6 +364,31 @@ class TlsServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
             except OSError:
                 pass
 
+    def hold_silent(self, request, client_address):
+        """Keeps an accepted connection open without a byte of answer until the client gives up."""
+        start = time.time()
+        self.recorder.write({"kind": "silent_accept", "t": start, "listener": self.server_address[0],
+                             "client": client_address[0]})
+        received, end = 0, "server stopping"
+        request.settimeout(0.2)
+        while not STOP.is_set():
+            try:
+                data = request.recv(65536)
+            except socket.timeout:
+                if not self.config.get().get("silent"):
+                    end = "silence lifted"
+                    break
+                continue
+            except OSError:
+                data = b""
+            if not data:
+                end = "client closed"
+                break
+            received += len(data)
+        self.recorder.write({"kind": "silent", "t": time.time(), "accepted": start, "listener": self.server_address[0],
+                             "client": client_address[0], "received": received, "held": round(time.time() - start, 3),
+                             "end": end})
+
     def handle_error(self, request, client_address):
         pass  # a client that goes away mid-transfer is part of the tests
 
@@ -363,6 +401,15 @@ def make_context(args, config):
         alternative = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         alternative.load_cert_chain(args.alt_cert, args.alt_key)
 
+    named = {}
+
+    def other_name_context(tls):
+        key = (tls.get("othername_cert"), tls.get("othername_key"))
+        if key not in named:
+            named[key] = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            named[key].load_cert_chain(*key)
+        return named[key]
+
     def choose(sock, server_name, _context):
         tls = config.get().get("tls", {})
         name = server_name or ""
@@ -370,6 +417,8 @@ def make_context(args, config):
             return ssl.ALERT_DESCRIPTION_HANDSHAKE_FAILURE
         if name in tls.get("untrusted", []) and alternative:
             sock.context = alternative
+        elif name in tls.get("othername", []) and tls.get("othername_cert"):
+            sock.context = other_name_context(tls)
         return None
     context.sni_callback = choose
     return context
