@@ -1,0 +1,408 @@
+"""Faults of the vendor's server and bad lookup answers, one row of the fault table each: what the
+user sees (status and detail lines, message box, button, bar), what the server recorded (reports
+and their types, the lookup, the download request and its exact target) and what is left on disk
+(the package file in the temp folder, and nothing else created in the prefix's C: drive).
+
+One installer process runs many attempts (a click each), so the faults share a session; the
+package fake exits with 3 and installs nothing, so every attempt that gets as far as the package
+ends failed, with the button offered again.
+"""
+
+import os
+import re
+import time
+import unittest
+from pathlib import Path
+
+import fault_table
+import install_support as inst
+import net_support as net
+
+NAME = b"MORVELT_2.0_Setup.exe"
+ERROR_PAGE = b"<html><head><title>500 Internal Server Error</title></head><body>Server error</body></html>"
+FAILING_PACKAGE = {"MORVELT_FAKE_EXIT": "3", "MORVELT_FAKE_NOINSTALL": "1"}
+WINEDEBUG = "trace+text,trace+urlmon,+timestamp"
+FACE = (240, 240, 240)
+BAND = (118, 136, 154)
+
+# Files the prefix itself writes while programs run (registry hives live outside drive_c):
+# the fakes' logs, the tools the harness copies in, Wine's URL cache and the explorer's state.
+WINE_OWN = re.compile(r"^(fakes/log/|e2e/|users/[^/]+/AppData/Local/Microsoft/Windows/(INetCache|History|"
+                      r"INetCookies|Temporary Internet Files)/|users/[^/]+/(Temp/)?\.?wine|windows/|Downloads/MORVELTSetup\.exe$)",
+                      re.I)
+
+# Lookup bodies whose names must not be fetched: each would take the download out of
+# /downloads_ls/ (the client resolves dot segments, also encoded ones, and backslashes).
+LEAVING = [b"../" + NAME, b"..\\..\\evil.exe", b"../../index.php?option=com_hlvauth&x=1"]
+
+
+def drive_files(s):
+    """Every file under the prefix's C: drive, as relative paths with their sizes."""
+    root = s.prefix / "drive_c"
+    out = {}
+    for folder, _, files in os.walk(root):
+        for f in files:
+            p = Path(folder) / f
+            try:
+                out[str(p.relative_to(root))] = p.stat().st_size
+            except OSError:
+                pass
+    return out
+
+
+class ServerFaultCase(inst.InstallCase):
+    def open(self, s):
+        """The installer waiting for a click, its start report received."""
+        s.set_download("*", file=s.fake("package_fake.exe"))
+        self.run_ = self.start(s, env=dict(FAILING_PACKAGE, WINEDEBUG=WINEDEBUG))
+        s.wait_requests(net.API, 1, timeout=20)
+        self.files_at_start = drive_files(s)
+        return self.run_
+
+    def attempt(self, s):
+        """One attempt by a click; returns what it showed, what the server recorded and what it
+        left in the temp folder. The package file of an earlier attempt is removed first, so each
+        attempt's file is its own."""
+        package = self.package_file(s)
+        if package.exists():
+            package.unlink()
+        temp_before = {p.name for p in self.temp_folder(s).iterdir()}
+        before = net.installer_trace(self.run_.app)
+        errors_before = self.run_.error_state_requests()
+        since = len(s.server_log())
+        boxes, _, _ = net.run_attempt(s)
+        time.sleep(0.3)  # a request after the final state would still be recorded
+        records = s.server_log()[since:]
+        trace = net.installer_trace(self.run_.app)
+        reqs = net.requests_of(records)
+        w, button, bar_now, link = net.controls(s)
+        a = {
+            "boxes": boxes, "records": records, "reqs": reqs, "bar": bar_now, "button": button, "link": link,
+            "kinds": [inst.request_kind(r) for r in reqs],
+            "downloads": [r for r in reqs if inst.request_kind(r) == "download" or not r["target"].startswith(
+                ("/wp-json/hlv/api", "/index.php?option=com_hlvauth&r="))],
+            "urls": trace.downloads[len(before.downloads):],
+            "status": [d["text"] for d in trace.status_lines()[len(before.status_lines()):]],
+            "details": [d["text"] for d in trace.detail_lines()[len(before.detail_lines()):]],
+            "error_requests": self.run_.error_state_requests() - errors_before,
+            "temp_new": {p.name for p in self.temp_folder(s).iterdir()} - temp_before,
+            "window": w,
+        }
+        return a
+
+    # -- what the user saw --
+
+    def assertFinal(self, a, failed=True):
+        self.assertTrue(a["button"]["enabled"], "the button is offered again")
+        self.assertEqual(a["button"]["text"], inst.INSTALL_BUTTON)
+        self.assertEqual((a["bar"]["range"], a["bar"]["pos"], a["bar"]["marquee"]), ([0, 200], 200, False))
+        self.assertFalse(a["link"]["visible"], "normal layout")
+        if failed and a["bar"]["state"] != inst.PBST_ERROR:
+            # Wine's bar cannot hold the error state; the request for it reached the control once.
+            self.assertEqual(a["error_requests"], 1)
+
+    def assertErrorBox(self, a):
+        self.assertEqual(len(a["boxes"]), 1, a["boxes"])
+        box = a["boxes"][0]
+        self.assertEqual((box["text"], box["title"], box["icon"]), (inst.DOWNLOAD_FAILED, inst.CAPTION, "error"))
+        self.assertEqual([b["text"] for b in box["buttons"]], ["OK"])
+
+    def assertLookupRefused(self, a, kinds=(0, "lookup")):
+        """The lookup failed: the box, "not installed", no download, only InstallStarted and the
+        lookup on the server (kinds), nothing in the temp folder."""
+        self.assertErrorBox(a)
+        self.assertEqual(a["status"][-1], inst.NOT_INSTALLED, a["status"])
+        self.assertNotIn(inst.DOWNLOAD_FAILED, a["status"])
+        self.assertEqual(a["urls"], [], "the download service was not called")
+        self.assertEqual(a["kinds"], list(kinds), [r["raw"] for r in a["reqs"]])
+        self.assertEqual(a["temp_new"], set())
+        self.assertFinal(a)
+
+    def assertDownloadRefused(self, a, url=""):
+        """The name went to the download service as url (empty: refused before), which fetched
+        nothing: the download-failed texts and the box; nothing after the lookup on the server."""
+        self.assertErrorBox(a)
+        self.assertEqual(a["status"][-1], inst.DOWNLOAD_FAILED, a["status"])
+        self.assertNotIn(inst.NOT_INSTALLED, a["status"])
+        self.assertNotIn(inst.INSTALLING, a["status"])
+        self.assertEqual([u["url"] for u in a["urls"]], [url])
+        self.assertEqual(a["kinds"], [0, "lookup"], [r["raw"] for r in a["reqs"]])
+        self.assertEqual(a["downloads"], [])
+        self.assertEqual(a["temp_new"], set(), "no package file or fragment")
+        self.assertFinal(a)
+
+    def assertDownloaded(self, s, a, url_name, wire_target):
+        """The name reached the download service widened unit for unit, the download host got
+        exactly wire_target, the package ran and failed (code 3), and its file stays in the temp
+        folder until the window closes."""
+        self.assertEqual(a["boxes"], [])
+        self.assertEqual([u["url"] for u in a["urls"]], [net.URL_PREFIX + url_name])
+        self.assertEqual(len(a["downloads"]), 1, [r["raw"] for r in a["reqs"]])
+        self.assertEqual(a["downloads"][0]["target"], wire_target)
+        self.assertEqual(a["downloads"][0]["host"], "127.0.0.1")
+        self.assertEqual(a["kinds"], [0, "lookup", "download", 2, 4], [r["raw"] for r in a["reqs"]])
+        self.assertTrue(a["reqs"][-1]["target"].endswith("&type=4&code=3"), a["reqs"][-1]["raw"])
+        self.assertEqual(a["status"][-1], inst.NOT_INSTALLED, a["status"])
+        self.assertIn(inst.INSTALLING, a["status"])
+        self.assertEqual(a["temp_new"], {"MORVELT_PACKAGE.exe"})
+        self.assertEqual(self.package_file(s).read_bytes(), s.fake("package_fake.exe").read_bytes())
+        self.assertFinal(a)
+
+    def lookup_sent(self, a, size):
+        """The lookup's answer went out whole (or the client stopped reading it)."""
+        lookup = [r for r in a["reqs"] if r["target"].startswith("/index.php?option=com_hlvauth&r=")]
+        self.assertEqual(len(lookup), 1)
+        self.assertTrue(net.LOOKUP_TARGET.match(lookup[0]["target"]), lookup[0]["target"])
+        done = [r for r in a["records"] if r["kind"] == "done" and r["seq"] == lookup[0]["seq"]]
+        return done[0] if done else None
+
+    # -- the end of a session --
+
+    def finish_rows(self):
+        """Called once the server's record and the disk have been checked for every row."""
+        for row in self.rows:
+            row.lost("nothing")
+
+    def close_and_check_disk(self, s, limit=10.0):
+        """Aborts the idle installer (close glyph, Yes): the process ends within limit seconds
+        (without a window manager Wine waits 2 s for each hidden window, so the 3 s bound is kept
+        for desktop sessions), the package file is deleted, and nothing else the installer made
+        is left in the C: drive."""
+        c = self.confirm_abort(s, self.run_)
+        self.assertEqual(c.exit_code, 0)
+        self.assertLess(c.gone_after, limit, "gone %.2f s after Yes" % c.gone_after)
+        self.assertFalse(self.package_file(s).exists(), "the package file is deleted on close")
+        after = drive_files(s)
+        created = sorted(p for p in set(after) - set(self.files_at_start) if not WINE_OWN.match(p.replace(os.sep, "/")))
+        self.assertEqual(created, [], "files created in C:")
+        gone = sorted(p for p in set(self.files_at_start) - set(after) if not WINE_OWN.match(p.replace(os.sep, "/")))
+        self.assertEqual(gone, [], "files deleted from C:")
+        return c
+
+
+class TestLookupBodies(ServerFaultCase):
+    def test_bad_bodies(self):
+        s = self.session()
+        self.rows = []
+        self.open(s)
+
+        row = fault_table.Row(self, "lookup answer: HTTP 500 error page")
+        s.set_lookup(ERROR_PAGE, status=500)
+        a = self.attempt(s)
+        # Neither status nor content is looked at: the page is the name. The client
+        # percent-encodes what may not stand in a request target.
+        self.assertDownloaded(s, a, ERROR_PAGE.decode(),
+                              "/downloads_ls/%3Chtml%3E%3Chead%3E%3Ctitle%3E500%20Internal%20Server%20Error%3C"
+                              "/title%3E%3C/head%3E%3Cbody%3EServer%20error%3C/body%3E%3C/html%3E")
+        row.seen("page taken as the name: download of /downloads_ls/%3Chtml%3E...; package ran, "
+                 "'MORVELT is not installed correctly'; reports 0,2,4(code=3)")
+        self.rows.append(row)
+
+        for size in (2048, 2049, 100_000):
+            row = fault_table.Row(self, "lookup body of %d bytes" % size)
+            s.set_lookup(b"N" * size)
+            a = self.attempt(s)
+            done = self.lookup_sent(a, size)
+            if size == 2048:
+                # The name fits its buffer but not the 2048-unit download URL: the bounded
+                # formatter leaves it empty and the download service refuses that.
+                self.assertEqual(done["sent"], size)
+                self.assertDownloadRefused(a)
+                row.seen("box 'Cannot download MORVELT package, please try again.', same status, bar full, "
+                         "button enabled; empty URL, no download request; reports: 0 only")
+            else:
+                self.assertLookupRefused(a)
+                row.seen("box 'Cannot download...', status 'MORVELT is not installed correctly', button "
+                         "enabled; no download request; reports: 0 only (server: %s)"
+                         % ("%d bytes, %s" % (done["sent"], done["how"]) if done else "no end recorded"))
+            self.rows.append(row)
+
+        row = fault_table.Row(self, "lookup body with a zero byte")
+        s.set_lookup(b"MORV\0ELT_2.0_Setup.exe")
+        a = self.attempt(s)
+        self.assertDownloaded(s, a, "MORV", "/downloads_ls/MORV")
+        row.seen("name cut at the zero byte: download of /downloads_ls/MORV; reports 0,2,4(code=3)")
+        self.rows.append(row)
+
+        row = fault_table.Row(self, "lookup body ending in CR LF")
+        s.set_lookup(NAME + b"\r\n")
+        a = self.attempt(s)
+        # CR and LF are part of the name and the URL; the client's URL parser drops them.
+        self.assertDownloaded(s, a, NAME.decode() + "\r\n", "/downloads_ls/" + NAME.decode())
+        self.assertNotIn("\r", a["downloads"][0]["raw"])
+        row.seen("URL ends in CR LF, request line /downloads_ls/MORVELT_2.0_Setup.exe; reports 0,2,4")
+        self.rows.append(row)
+
+        row = fault_table.Row(self, "lookup body with bytes above 127")
+        s.set_lookup(b"MORVELT_caf\xe9\xff\x80.exe")
+        a = self.attempt(s)
+        # Each byte becomes the unit of the same value. Wine sends U+00E9 and U+00FF on as single
+        # raw bytes and leaves the C1 control U+0080 out.
+        self.assertDownloaded(s, a, "MORVELT_caf\u00e9\u00ff\x80.exe", "/downloads_ls/MORVELT_caf\u00e9\u00ff.exe")
+        self.assertEqual(a["downloads"][0]["raw"].encode("latin-1"), b"GET /downloads_ls/MORVELT_caf\xe9\xff.exe HTTP/1.1")
+        row.seen("0xE9 0xFF 0x80 widened to U+00E9 U+00FF U+0080; sent as raw bytes E9 FF, U+0080 dropped by the "
+                 "client; reports 0,2,4")
+        self.rows.append(row)
+
+        row = fault_table.Row(self, "lookup body with ../ (3 forms)")
+        for body in LEAVING:
+            with self.subTest(body=body):
+                s.set_lookup(body)
+                a = self.attempt(s)
+                self.assertDownloadRefused(a)
+                self.assertFalse([r for r in a["reqs"] if not r["target"].startswith(
+                    ("/wp-json/hlv/api?", "/index.php?option=com_hlvauth&r="))], "no other path fetched")
+        row.seen("name refused before the download: empty URL, no request outside the lookup; box 'Cannot "
+                 "download...', same status; reports: 0 only")
+        self.rows.append(row)
+
+        row = fault_table.Row(self, "lookup body with URL-invalid characters")
+        s.set_lookup(b'MOR VELT"<>{|}^`%41.exe#frag')
+        a = self.attempt(s)
+        # The client percent-encodes what may not stand in a target, decodes the escaped
+        # unreserved "A" and leaves the fragment out.
+        self.assertDownloaded(s, a, 'MOR VELT"<>{|}^`%41.exe#frag', "/downloads_ls/MOR%20VELT%22%3C%3E%7B%7C%7D%5E%60A.exe")
+        s.set_lookup(b"MORVELT%zz.exe")
+        a = self.attempt(s)
+        # A percent sign without two hex digits makes the address invalid: the service fetches nothing.
+        self.assertDownloadRefused(a, url=net.URL_PREFIX + "MORVELT%zz.exe")
+        row.seen("blank \" < > { | } ^ ` percent-encoded, '%41' sent as 'A', '#frag' not sent; '%zz' refused by "
+                 "the download service: box 'Cannot download...', no request for it")
+        self.rows.append(row)
+
+        shot = s.screenshot("after-bad-bodies")
+        left, top = s.main_window()["rect"][:2]
+        self.assertEqual(shot.pixel(left + 100, top + 100), FACE)
+        self.close_and_check_disk(s)
+        # The last attempt failed in its download, so the abort counts as one during the download.
+        self.assertEqual(s.reports()[-1]["query"]["type"], "7")
+        self.finish_rows()
+
+
+class TestTlsAndUnreachable(ServerFaultCase):
+    def test_refused_certificates_and_no_server(self):
+        s = self.session()
+        s.set_close_connections()
+        self.rows = []
+        self.open(s)
+        s.set_lookup(NAME)
+        for fault, how in (("TLS: untrusted certificate", "untrusted"),
+                           ("TLS: certificate for another name", "othername")):
+            row = fault_table.Row(self, fault)
+            s.set_tls(**{how: ["localhost"]})
+            a = self.attempt(s)
+            # InstallStarted and the lookup each got as far as the handshake, then the client
+            # refused the certificate: no request reached the server.
+            self.assertLookupRefused(a, kinds=())
+            refused = [r for r in a["records"] if r["kind"] in ("tls_error", "no_request")]
+            self.assertEqual(len(refused), 2, a["records"])
+            row.seen("box 'Cannot download...', status 'MORVELT is not installed correctly', button enabled; "
+                     "server: 2 connections without a request (InstallStarted, lookup), no download")
+            self.rows.append(row)
+
+        row = fault_table.Row(self, "TLS: download host certificate for another name")
+        s.set_tls(othername=["127.0.0.1"])
+        a = self.attempt(s)
+        self.assertDownloadRefused(a, url=net.URL_PREFIX + NAME.decode())
+        self.assertTrue([r for r in a["records"] if r["kind"] in ("tls_error", "no_request")], a["records"])
+        row.seen("lookup answered, download handshake refused: box 'Cannot download...', same status, detail "
+                 "empty; reports 0 only, no DownloadFinished")
+        self.rows.append(row)
+
+        row = fault_table.Row(self, "vendor server unreachable (nothing on 443)")
+        s.set_tls()
+        s.stop_server()
+        logged = len(s.server_log())
+        t0 = time.monotonic()
+        a = self.attempt(s)
+        took = time.monotonic() - t0
+        self.assertLookupRefused(a, kinds=())
+        self.assertEqual(len(s.server_log()), logged, "nothing reached a server")
+        row.seen("box 'Cannot download...' %.1f s after the click, status 'MORVELT is not installed correctly', "
+                 "button enabled, bar full; nothing recorded" % took)
+        self.rows.append(row)
+
+        self.close_and_check_disk(s)
+        self.finish_rows()
+
+
+class TestSilentServer(ServerFaultCase):
+    # Waiting for WinHTTP's default time-outs: none fired under Wine in 420 s of a silent server
+    # nor in 200 s of an unanswered lookup (measured once with E2E_MEASURE_TIMEOUTS=420); the
+    # suite waits a few seconds only, unless asked for more.
+    HOLD = float(os.environ.get("E2E_MEASURE_TIMEOUTS", "6"))
+
+    def test_server_that_never_answers(self):
+        s = self.closing_session()
+        row = fault_table.Row(self, "server accepts connections, never answers")
+        s.set_silent(True)
+        self.files_at_start = drive_files(s)
+        self.run_ = self.start(s, "/i", env=dict(FAILING_PACKAGE, WINEDEBUG=WINEDEBUG))
+        t0 = time.monotonic()
+        # SetupStarted and InstallStarted each hold a connection; the lookup never begins.
+        s.wait_for(lambda: len([r for r in s.server_log() if r["kind"] == "silent_accept"]) >= 2, 20,
+                   what="two held connections")
+        w, button, bar, _ = net.controls(s)
+        self.assertFalse(button["enabled"])
+        self.assertTrue(bar["marquee"])
+        # The window stays responsive: it can be dragged, and it repaints at its new place.
+        s.drag((w["rect"][0] + 100, w["rect"][1] + 15), (60, 40))
+        moved = s.wait_for(lambda: (lambda m: m["rect"][:2] == [w["rect"][0] + 60, w["rect"][1] + 40] and m)(
+            s.main_window()), 5, what="the dragged window")
+        shot = s.screenshot("silent-server-dragged")
+        left, top = moved["rect"][:2]
+        self.assertEqual(shot.pixel(left + 300, top + 5), BAND)
+        self.assertEqual(shot.pixel(left + 100, top + 100), FACE)
+        while time.monotonic() - t0 < self.HOLD:
+            self.assertEqual(s.msgboxes(), [], "no failure by itself")
+            time.sleep(1.0)
+        held = time.monotonic() - t0
+        self.assertEqual(self.run_.statuses()[-1], inst.CONNECTING)
+        self.assertEqual(s.requests(), [])
+        self.assertFalse([r for r in s.server_log() if r["kind"] == "silent"], "no connection given up")
+
+        c = self.confirm_abort(s, self.run_)
+        self.assertEqual(c.exit_code, 0)
+        self.assertLess(c.gone_after, 3.0, "gone %.2f s after Yes" % c.gone_after)
+        self.assertEqual([b["text"] for b in c.new_boxes], [])
+        accepted = s.wait_for(lambda: (lambda l: len([r for r in l if r["kind"] == "silent"]) >= 3 and l)(
+            s.server_log()), 10, what="the held connections to end")
+        # The abort report held a third connection; all three ended with the process.
+        self.assertEqual(len([r for r in accepted if r["kind"] == "silent_accept"]), 3, accepted)
+        self.assertEqual({r["end"] for r in accepted if r["kind"] == "silent"}, {"client closed"})
+        self.assertEqual(s.requests(), [])
+        self.assertFalse(self.package_file(s).exists())
+        row.seen("'Connecting to MORVELT Server...', button disabled, marquee; still so %.0f s on (no time-out "
+                 "of its own); window dragged and repainted; abort: gone %.2f s after Yes; server: 3 "
+                 "connections accepted, no request" % (held, c.gone_after))
+
+        row2 = fault_table.Row(self, "lookup request never answered (TLS up)")
+        s.set_silent(False)
+        s.set_lookup(NAME, delay=10_000)
+        self.run_ = self.start(s, "/i", env=dict(FAILING_PACKAGE, WINEDEBUG=WINEDEBUG))
+        lookup = s.wait_for(lambda: s.requests("/index.php"), 20, what="the lookup")[0]
+        time.sleep(2.0)
+        self.assertEqual(s.msgboxes(), [])
+        self.assertEqual(self.run_.statuses()[-1], inst.CONNECTING)
+        c = self.confirm_abort(s, self.run_)
+        self.assertEqual(c.exit_code, 0)
+        self.assertLess(c.gone_after, 3.0, "gone %.2f s after Yes" % c.gone_after)
+        time.sleep(0.5)
+        kinds = [inst.request_kind(r) for r in s.requests()]
+        self.assertEqual(sorted(kinds[:2], key=str), [0, 1])
+        self.assertEqual(kinds[2:], ["lookup", 7], kinds)
+        self.assertEqual(inst.field(s.requests()[-1], "comp"), "-1")
+        self.assertFalse(self.package_file(s).exists())
+        row2.seen("'Connecting to MORVELT Server...' while the lookup waits; abort: gone %.2f s after Yes, "
+                  "report type 7 comp=-1 received; no download" % c.gone_after)
+
+        after = drive_files(s)
+        created = sorted(p for p in set(after) - set(self.files_at_start) if not WINE_OWN.match(p.replace(os.sep, "/")))
+        self.assertEqual(created, [], "files created in C:")
+        self.assertEqual(lookup["target"].split("&r=")[1].split("&")[0], "18467")
+        row.lost("nothing")
+        row2.lost("nothing")
+
+
+if __name__ == "__main__":
+    unittest.main()
