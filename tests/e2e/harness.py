@@ -701,6 +701,11 @@ class Session:
         self.config["silent"] = bool(silent)
         self._write_config()
 
+    def set_close_connections(self, close=True):
+        """Every answer closes its connection, so no TLS session is reused after a set_tls."""
+        self.config["close_connections"] = bool(close)
+        self._write_config()
+
     def stop_server(self):
         """Stops the vendor server: nothing listens on port 443 any more. Its record stays readable."""
         self._stop_server()

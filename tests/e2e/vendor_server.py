@@ -25,7 +25,8 @@ scenario can change the answers while the installer runs:
       },
       "tls": {"refuse": ["127.0.0.1"], "untrusted": ["localhost"],
               "othername": ["localhost"], "othername_cert": "/path/cert.pem", "othername_key": "/path/key.pem"},
-      "silent": false
+      "silent": false,
+      "close_connections": false   (answer every request with "Connection: close")
     }
 
 The "tls" entry fails handshakes by the host name the client asks for (SNI): "refuse" answers
@@ -161,6 +162,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
         }
         self.server.recorder.write(record)
         return ok
+
+    def end_headers(self):
+        # With "close_connections" no connection is kept for reuse, so a TLS fault set later
+        # meets a fresh handshake (WinHTTP keeps idle connections per host and reuses them).
+        if self.server.config.get().get("close_connections") and not self.close_connection:
+            self.send_header("Connection", "close")
+        super().end_headers()
 
     def do_HEAD(self):
         self.answer(head=True)
