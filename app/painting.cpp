@@ -67,6 +67,9 @@ void DrawStatusBand(HDC dc, const StatusSnapshot* snapshot) {
 } // namespace
 
 void PaintMainWindow(HWND window) {
+    // Validate first, then read: a change the worker invalidates after this point asks for
+    // another paint, while one read before it could be validated away with the old texts.
+    raii::PaintScope paint(window);
     // The last whole snapshot; used again if a writer is caught in the middle of a text.
     static StatusSnapshot lastSnapshot;
     const StatusSnapshot* snapshot = nullptr;
@@ -74,8 +77,6 @@ void PaintMainWindow(HWND window) {
         status->Snapshot(lastSnapshot);
         snapshot = &lastSnapshot;
     }
-
-    raii::PaintScope paint(window);
     HDC dc = paint.dc();
     raii::unique_gdi outline(CreatePen(PS_SOLID, 1, kOutline));
     raii::unique_gdi face(CreateSolidBrush(kFace));

@@ -74,7 +74,11 @@ void DownloadStatus::InvalidateWindow() {
 
 void DownloadStatus::ExpandLayout() {
     if (!expanded.load()) {
+        // The flag changes with the offset, before any move or invalidation asks for a paint:
+        // a paint between them would draw the moved band without its line, and the band's own
+        // later repaints never reach that line again.
         layoutOffset = -40;
+        expanded = true;
         MoveWindow(progressBar_, 20, 155, 460, 30, TRUE);
         MoveWindow(installButton_, 150, 260, 200, 30, TRUE);
         ShowWindow(tutorialLink_, SW_SHOWNORMAL);
@@ -88,6 +92,7 @@ void DownloadStatus::ExpandLayout() {
 void DownloadStatus::CollapseLayout() {
     if (expanded.load()) {
         layoutOffset = 0;
+        expanded = false;
         MoveWindow(progressBar_, 20, 185, 460, 30, TRUE);
         MoveWindow(installButton_, 150, 245, 200, 30, TRUE);
         ShowWindow(tutorialLink_, SW_HIDE);
