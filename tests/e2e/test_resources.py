@@ -194,6 +194,11 @@ class TestHandles(ResourceCase):
         s.wait_for(lambda: s.control(s.main_window(), text=TUTORIAL_LINK)["visible"], 30, what="the tutorial link")
         s.wait_for(lambda: "Downloading MORVELT... 60%" in run.statuses(), 30, what="the download at 60 %")
         w, link = s.main_window(), s.control(s.main_window(), text=TUTORIAL_LINK)
+        # The expanded layout is whole on the screen, its "Almost done... Meanwhile," line included
+        # (a paint caught between the layout's two fields once left it out for good).
+        shot = s.screenshot("stalled-expanded")
+        band = (w["rect"][0], w["rect"][1] + 196, w["rect"][0] + 500, w["rect"][1] + 222)
+        self.assertGreater(shot.count(band, (30, 30, 30)), 100, "the line above the tutorial link")
         x = w["rect"][0] + link["rect"][0] + 40
         y = w["rect"][1] + (link["rect"][1] + link["rect"][3]) // 2
         stalled = self.counts(s, pid, names=True)
@@ -262,7 +267,8 @@ class TestWorkingSet(ResourceCase):
         s.wait_requests(net.API, 1)
         pid = s.main_window()["pid"]
         unix_pid = run.app.popen.pid
-        self.assertIn(b"MORVELTSetup.exe", open("/proc/%d/cmdline" % unix_pid, "rb").read())
+        with open("/proc/%d/cmdline" % unix_pid, "rb") as f:
+            self.assertIn(b"MORVELTSetup.exe", f.read())
 
         def status():
             fields = {}
@@ -319,11 +325,12 @@ class TestWorkingSet(ResourceCase):
         self.assertLess(abs(end["working_set"] - end_proc["VmRSS"]), MIB)
         self.assertLessEqual(end["handles"], idle["handles"] + 16, "handles after the attempt: %s" % end)
 
-        # The whole package arrived through the program: percentages to 100, the speed shown, the
-        # file complete; then it could not be started.
+        # The whole package arrived through the program: percentages to 100, the file complete;
+        # then it could not be started.
         percents = [int(m.group(1)) for m in map(net.PERCENT.match, run.statuses()) if m]
         self.assertEqual(percents[-1], 100, percents)
-        self.assertTrue(any(net.DETAIL.match(d) for d in run.details()), run.details())
+        # (At full loopback speed the download service reports so seldom that a speed sample, 3 s
+        # apart, may never fall due: the detail line is not asked for here.)
         self.assertEqual(self.package_file(s).stat().st_size, size)
         self.assertEqual(self.kinds(s, since), [0, "lookup", "download", 2, 4])
         self.assertTrue(s.requests()[-1]["target"].endswith("&type=4&code=-1"), s.requests()[-1]["target"])
