@@ -25,7 +25,6 @@ import harness  # noqa: E402
 from install_support import LAUNCH_BUTTON, PACKAGE, TRACE, Run, request_kind  # noqa: E402
 
 DEMO_DIR = harness.BUILD / "demo"
-DOCS_SHOT = harness.REPO / "docs" / "installed.png"
 # About 10 s for the 276 KB package: the percentages, speed and time left can be watched, and the
 # layout expands with the tutorial link after 5 s.
 RATE = 28_000
@@ -169,10 +168,7 @@ def main():
         marks, shots = interactive(s) if display else unattended(s)
         report(s, marks)
         if shots:
-            DOCS_SHOT.parent.mkdir(parents=True, exist_ok=True)
-            shutil.copy2(DEMO_DIR / "installed-window.png", DOCS_SHOT)
             print("Screenshots: %s (and the *-window.png crops)" % ", ".join(str(p) for p in shots))
-            print("README picture: %s" % DOCS_SHOT)
     return 0
 
 
