@@ -474,7 +474,7 @@ def main():
         b = Bench(s)
         # Warm-up: the prefix's services start with the first Wine program, and the TLS
         # libraries load with the first download; neither belongs to a measured run. The
-        # installer's own DLLs (WinHTTP, COM, the v6 controls) load from disk at its first start.
+        # installer loads DLLs the bare window does not (WinHTTP, COM, the v6 controls): it starts once too.
         b.download("plain", MIB)
         b.first_paint("bare")
         b.first_paint("installer")
