@@ -107,7 +107,7 @@ class TestPackageHeldOpen(FileFaultCase):
                      "close: AbortedDuringDownload, gone %.1f s after Yes" % (DOWNLOAD_FAILED, c.gone_after))
             # The held file keeps the bytes it had: the download could neither replace nor delete it.
             self.assertEqual(package.read_bytes(), STALE)
-            self.assertEqual(listing(temp), temp_names + ["MORVELT_PACKAGE.exe"])
+            self.assertEqual(listing(temp), sorted(temp_names + ["MORVELT_PACKAGE.exe"]))
             self.release(s, locker)
             package.unlink()
             row.lost("nothing")
@@ -134,7 +134,7 @@ class TestPackageHeldOpen(FileFaultCase):
             row.seen("status '%s', bar in error, button back, no box; InstallFailed &code=-1, no download; "
                      "close: AbortedOther" % NOT_INSTALLED)
             self.assertEqual(package.read_bytes(), package_bytes, "left as it was")
-            self.assertEqual(listing(temp), temp_names + ["MORVELT_PACKAGE.exe"])
+            self.assertEqual(listing(temp), sorted(temp_names + ["MORVELT_PACKAGE.exe"]))
             self.assertFalse(s.exists(QUORBIN), "nothing installed")
             self.release(s, locker)
             package.unlink()
@@ -161,7 +161,7 @@ class TestPackageHeldOpen(FileFaultCase):
             row.seen("installed, launch button; the close asked nothing, reported ClosedAfterSuccess, "
                      "exit code 0; the delete failed quietly")
             self.assertEqual(package.read_bytes(), package_bytes, "the package file stays, whole")
-            self.assertEqual(listing(temp), temp_names + ["MORVELT_PACKAGE.exe"])
+            self.assertEqual(listing(temp), sorted(temp_names + ["MORVELT_PACKAGE.exe"]))
             self.release(s, locker)
             row.lost("nothing")
 
@@ -299,8 +299,14 @@ class TestResumeScriptWithOtherSwitches(FileFaultCase):
         self.assertEqual(s.read_file(script_path(s), binary=True), earlier)
         self.assertTrue(self.package_file(s).exists(), "kept for the continuation")
 
-        # The logon: the script's own "/l" launches and closes without a click.
+        # The restart: the locked file's holder is gone and the boot carries out the deletions.
         locker_done = self.release_lock(s, locker)
+        s.run(["wineboot"], timeout=120)
+        self.assertEqual(pending_deletions(s), [])
+        self.assertEqual(tree(s, QUORBIN), {"Vesk": None})
+        self.assertEqual(s.read_file(script_path(s), binary=True), earlier, "the script waits for the logon")
+
+        # The logon: the script's own "/l" launches and closes without a click.
         before = len(s.requests())
         r = s.run(["wine", "cmd", "/c", script_path(s)], timeout=60)
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr[-500:])
