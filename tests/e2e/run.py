@@ -25,7 +25,8 @@ sys.path.insert(0, str(HERE))
 import fault_table  # noqa: E402
 import harness  # noqa: E402
 
-SCENARIO_TIMEOUT = 300
+# Long runs (the abort soak with 20 repetitions) set E2E_SCENARIO_TIMEOUT.
+SCENARIO_TIMEOUT = int(os.environ.get("E2E_SCENARIO_TIMEOUT", "300"))
 
 
 def scenario_ids(names):
@@ -97,18 +98,10 @@ def main():
         shutil.rmtree(run_folder, ignore_errors=True)
 
 
-# Scenarios whose timing windows are too tight for Wine on two loaded cores: they fail now and
-# then even on their second run. They still run and print their result; a failure of theirs is
-# counted as skipped (and named) until their timing is reworked.
-QUARANTINE = {
-    "test_abort.TestAbortStages.test_while_downloading_no_then_yes",
-    "test_abort.TestAbortStages.test_in_the_second_the_attempt_began",
-    "test_abort.TestAbortStages.test_while_the_package_runs",
-    "test_close.TestCloseRequest.test_after_a_failed_attempt_the_stage_decides_the_report",
-    "test_close.TestCloseRequest.test_after_success_closes_without_asking",
-    "test_install.TestSwitches.test_install_switch_runs_the_attempt_and_waits",
-    "test_progress.TestThrottledDownload.test_texts_layout_and_timing_of_a_download",
-}
+# Scenarios whose timing windows are too tight for Wine on two loaded cores, should any become
+# so: they still run and print their result, but a failure on their second run counts as skipped
+# (and is named) until their timing is reworked. Empty: every scenario's failure counts.
+QUARANTINE = set()
 
 
 def run_all(ids, base, workers):
