@@ -145,9 +145,11 @@ class TestThrottledDownload(unittest.TestCase):
         link = [r for r in trace.redraws if r["tid"] == worker and r["hwnd"] == link_h and r["rect"]]
         self.assertEqual([r["rect"] for r in link], [(0, 0, 500, 330)])
 
-        # From the first progress call on (the worker invalidates the band once more when it has
-        # made the new instance current, at the same moment as the constructor).
-        during = [r for r in mine if created_at < r["t"] < collapsed_at]
+        # From the first progress call on. Before it the worker invalidates the band once more when
+        # it has made the new instance current: the same millisecond as the constructor's, or the
+        # next one, so the progress call is the dividing line, not the constructor's stamp.
+        first_call = trace.progress_calls[0][0]
+        during = [r for r in mine if first_call <= r["t"] < collapsed_at]
         normal = [r["rect"] for r in during if r["t"] < expanded_at]
         expanded = [r["rect"] for r in during if r["t"] > expanded_at]
         status_band = [r for r in normal if r == (0, 98, 500, 183)] + [r for r in expanded if r == (0, 58, 500, 143)]
