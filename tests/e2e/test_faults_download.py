@@ -24,7 +24,7 @@ import net_support as net
 from fault_checks import TRACE_DOWNLOAD, FaultCase, disk
 from install_support import (
     CONNECTING, DOWNLOAD_FAILED, INSTALLING, NOT_INSTALLED, PACKAGE, abort_detail, compress_downloads, field,
-    request_kind)
+    request_kind, with_brief)
 
 PERCENT = re.compile(r"^Downloading MORVELT\.\.\. (\d+)%$")
 # What Wine's download service passes as the maximum for any Content-Length of 2^31 or more.
@@ -213,7 +213,7 @@ class TestPackageSize(FaultCase):
         before = disk(s)
         run = self.start(s, "/i", env={"WINEDEBUG": TRACE_DOWNLOAD})
         self.assertFailedState(s, run)
-        self.assertEqual(run.statuses(), [CONNECTING, INSTALLING, NOT_INSTALLED], "no percentage without a size")
+        self.assertIn(run.statuses(), with_brief([CONNECTING, INSTALLING, NOT_INSTALLED]), "no percentage without a size")
         self.assertEqual({c[2] for c in self.progress_calls(run)}, {0})
         self.assertEqual(s.msgboxes(), [])
         reqs = self.assertAttemptRequests(s, 0, [0, "lookup", "download", 2, 4])
@@ -236,7 +236,8 @@ class TestPackageSize(FaultCase):
         self.wait_ui(s, lambda w, b, p: not b["enabled"], 10, "the second attempt")
         self.assertFailedState(s, run, error_requests=2)
         statuses = run.statuses()[shown_before:]
-        self.assertEqual(compress_downloads(statuses), [CONNECTING, "Downloading", INSTALLING, NOT_INSTALLED], statuses)
+        self.assertIn(compress_downloads(statuses), with_brief([CONNECTING, "Downloading", INSTALLING, NOT_INSTALLED]),
+                      statuses)
         shown = percents(statuses)
         self.assertEqual(shown, sorted(shown))
         self.assertLessEqual(shown[-1], 100)
@@ -250,8 +251,8 @@ class TestPackageSize(FaultCase):
         self.assertEqual(s.read_file(net.PACKAGE_PATH, binary=True), package[:self.SHORT],
                          "the file holds the announced bytes only")
         self.assertDiskAfter(s, before, package_size=self.SHORT)
-        short.seen("%d%% -> %s -> %s; reports 0, lookup, download, 2, InstallFailed code=-1; file cut at %d bytes, "
-                   "never started" % (shown[-1], INSTALLING, NOT_INSTALLED, self.SHORT))
+        short.seen("%d%% -> %s; reports 0, lookup, download, 2, InstallFailed code=-1; file cut at %d bytes, "
+                   "never started" % (shown[-1], " -> ".join(compress_downloads(statuses)[2:]), self.SHORT))
 
         # After the download the close is an abort of neither stage, and it deletes the package file.
         c, last = self.close_failed(s, run, 9)
