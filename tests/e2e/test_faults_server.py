@@ -389,8 +389,9 @@ class TestSilentServer(ServerFaultCase):
         self.assertLess(c.gone_after, 3.0, "gone %.2f s after Yes" % c.gone_after)
         time.sleep(0.5)
         kinds = [inst.request_kind(r) for r in s.requests()]
-        self.assertEqual(sorted(kinds[:2], key=str), [0, 1])
-        self.assertEqual(kinds[2:], ["lookup", 7], kinds)
+        # SetupStarted has a thread of its own: it may land before or after the lookup request.
+        self.assertEqual(kinds.count(1), 1, kinds)
+        self.assertEqual([k for k in kinds if k != 1], [0, "lookup", 7], kinds)
         self.assertEqual(inst.field(s.requests()[-1], "comp"), "-1")
         self.assertFalse(self.package_file(s).exists())
         row2.seen("'Connecting to MORVELT Server...' while the lookup waits; abort: gone %.2f s after Yes, "
