@@ -53,6 +53,11 @@ _MOVE = re.compile(r"^(0x[0-9a-f]+) (-?\d+),(-?\d+) (\d+)x(\d+) (\d)$")
 _URL = re.compile(r'^\(\w+ L"((?:[^"\\]|\\.)*)" L"((?:[^"\\]|\\.)*)"')
 
 
+def percents(statuses):
+    """The whole percentages of the "Downloading MORVELT... N%" lines among status texts."""
+    return [int(PERCENT.match(t).group(1)) for t in statuses if PERCENT.match(t)]
+
+
 def unescape(text):
     """Wine's debugstr_w form back to the text: \\n \\r \\t \\" \\\\ and \\XXXX (hex units)."""
     out, i = [], 0

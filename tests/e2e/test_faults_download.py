@@ -13,7 +13,6 @@ every announced size of 2^31 bytes or more, and keeps each transfer, whole or pa
 download cache."""
 
 import math
-import re
 import time
 import unittest
 from pathlib import Path
@@ -26,15 +25,10 @@ from install_support import (
     CONNECTING, DOWNLOAD_FAILED, INSTALLING, NOT_INSTALLED, PACKAGE, abort_detail, compress_downloads, field,
     request_kind, with_brief)
 
-PERCENT = re.compile(r"^Downloading MORVELT\.\.\. (\d+)%$")
 # What Wine's download service passes as the maximum for any Content-Length of 2^31 or more.
 WINE_SIZE_CEILING = 2**31 - 1
 # Wine's trace when a reset reaches the download service as ERROR_INTERNET_CONNECTION_ABORTED.
 UNHANDLED_DROP = "fixme:urlmon:HttpProtocol_on_error Not handling error 12030"
-
-
-def percents(statuses):
-    return [int(PERCENT.match(t).group(1)) for t in statuses if PERCENT.match(t)]
 
 
 def rule_percent(progress, maximum):
@@ -121,7 +115,7 @@ class TestDroppedConnection(FaultCase):
         self.assertEqual(statuses[-1], DOWNLOAD_FAILED, statuses)
         self.assertNotIn(INSTALLING, statuses, "the fragment is not run")
         self.assertNotIn(NOT_INSTALLED, statuses)
-        shown = percents(statuses)
+        shown = net.percents(statuses)
         self.assertTrue(shown and shown == sorted(shown) and shown[-1] <= percent, statuses)
         s.press("OK")
         self.assertFailedState(s, run)
@@ -140,7 +134,7 @@ class TestDroppedConnection(FaultCase):
         """The service never returns: the window stays responsive and an abort ends it within 3 s."""
         time.sleep(1.0)
         statuses = run.statuses()
-        self.assertTrue(PERCENT.match(statuses[-1]), statuses)
+        self.assertTrue(net.PERCENT.match(statuses[-1]), statuses)
         self.assertEqual(s.msgboxes(), [], "no box: the attempt is still in its download")
         self.assertNotIn("DownloadBSC_OnStopBinding", self.trace_text(run), "the transfer never ended")
         w, b, p = self.ui(s)
@@ -238,7 +232,7 @@ class TestPackageSize(FaultCase):
         statuses = run.statuses()[shown_before:]
         self.assertIn(compress_downloads(statuses), with_brief([CONNECTING, "Downloading", INSTALLING, NOT_INSTALLED]),
                       statuses)
-        shown = percents(statuses)
+        shown = net.percents(statuses)
         self.assertEqual(shown, sorted(shown))
         self.assertLessEqual(shown[-1], 100)
         calls = [c for c in self.progress_calls(run) if c[2]]
@@ -285,7 +279,7 @@ class TestHugeAnnouncedSize(FaultCase):
         self.assertEqual(statuses[-1], DOWNLOAD_FAILED, statuses)
         expected = sorted({rule_percent(c[1], c[2]) for c in calls})
         self.assertEqual(expected, [0])
-        self.assertEqual(sorted(set(percents(statuses))), expected, statuses)
+        self.assertEqual(sorted(set(net.percents(statuses))), expected, statuses)
         details = [d for d in run.details() if d]
         self.assertTrue(details, "a speed sample was shown")
         for d in details:
@@ -295,7 +289,7 @@ class TestHugeAnnouncedSize(FaultCase):
         self.assertAttemptRequests(s, 0, [0, "lookup", "download"])
         self.assertDiskAfter(s, before, package_size=sent)
         cut.seen("maximum %d in every progress call; %s; %s; '%s' box, button back"
-                 % (WINE_SIZE_CEILING, "/".join(sorted(set(t for t in statuses if PERCENT.match(t)))),
+                 % (WINE_SIZE_CEILING, "/".join(sorted(set(t for t in statuses if net.PERCENT.match(t)))),
                     " ".join(details[-1:]), DOWNLOAD_FAILED))
         cut.lost("nothing")
 

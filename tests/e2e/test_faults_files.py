@@ -10,6 +10,7 @@ import time
 import unittest
 
 import fault_table
+import net_support as net
 from install_support import (
     ABORT_QUESTION, CONNECTING, DOWNLOAD_FAILED, INSTALLED, INSTALLING, LAUNCH_BUTTON, NOT_INSTALLED, PACKAGE,
     PBST_ERROR, InstallCase, field, request_kind, with_brief)
@@ -56,7 +57,7 @@ class FileFaultCase(InstallCase):
         """The percentage was on screen and the server sent the whole package. "100%" itself
         stands only until the copy into place fails, a matter of milliseconds, so whether a
         paint falls inside it is chance: the server's record proves the transfer went through."""
-        percents = [int(t.rsplit(" ", 1)[1].rstrip("%")) for t in statuses if t.startswith("Downloading MORVELT... ")]
+        percents = net.percents(statuses)
         self.assertTrue(percents, statuses)
         self.assertEqual(percents, sorted(percents), "the percentage never goes back")
         done = [r for r in s.server_log() if r["kind"] == "done" and r["seq"] == s.requests("/downloads_ls/")[-1]["seq"]]
