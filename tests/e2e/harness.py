@@ -786,6 +786,12 @@ class Session:
         text = r.stdout.strip()
         return json.loads(text) if text else None
 
+    def wait_desktop_shell(self, timeout=30):
+        """Brings up Wine's desktop (the driver's start starts it) and waits until its shell hands
+        out the desktop's window, as a logged-on Windows has before any user program starts."""
+        return self.wait_for(lambda: (self.driver("shell") or {}).get("dispatch"), timeout, interval=0.5,
+                             what="the desktop shell")
+
     # -- windows and message boxes --
 
     def windows(self, **filters):

@@ -120,6 +120,8 @@ class TestLaunchThroughTheShell(LaunchCase):
         def explorer_seen():
             explorers[:] = self.processes(s, "explorer.exe")
             return explorers
+        # Nothing is clicked: the launch comes a few seconds after the start, so the shell must be up first.
+        s.wait_desktop_shell()
         app = s.start_installer("/i", "/l")
         s.main_window()
         s.wait_for(explorer_seen, 10, what="the desktop shell")

@@ -136,7 +136,9 @@ class TestRestartPath(RestartCase):
         self.assertEqual(tree(s, QUORBIN), {"Vesk": None})
         self.assertTrue(s.exists(script_path(s)), "the script waits for the logon")
 
-        # The logon: the command processor runs the script, which starts the installer and exits.
+        # The logon: the desktop shell comes up, then the command processor runs the script, which
+        # starts the installer and exits.
+        s.wait_desktop_shell()
         before = len(s.requests())
         r = s.run(["wine", "cmd", "/c", script_path(s)], timeout=60)
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr[-500:])
