@@ -206,12 +206,15 @@ class TestUnreachableServer(LookupCase):
 
 class TestDownloadCutShort(LookupCase):
     ANNOUNCED = 400_000_000
-    SENT = 10_500_000
-    RATE = 1_500_000  # about 7 s, past the expansion
+    # About 7 s, past the expansion. The speed the line shows counts from before the connection,
+    # so on a loaded machine it falls well below the server's rate (seen: 0.99 MB/s at 1.5 MB/s);
+    # 2.5 MB/s keeps it in megabytes with room to spare.
+    SENT = 17_500_000
+    RATE = 2_500_000
 
     def test_connection_closed_before_the_announced_size(self):
         with Session(self) as s:
-            # The server announces 400 MB and closes the connection after 10.5 MB. Wine's download
+            # The server announces 400 MB and closes the connection after 17.5 MB. Wine's download
             # service answers success for that; the installer must still see a failed download.
             s.set_download("MORVELT_2.0_Setup.exe", size=self.SENT, content_length=self.ANNOUNCED, rate=self.RATE)
             app = s.start_installer("/i", env={"WINEDEBUG": "trace+text,trace+win,+timestamp"})
@@ -234,9 +237,9 @@ class TestDownloadCutShort(LookupCase):
             lines = [net.DETAIL.match(d["text"]) for d in details if d["text"]]
             self.assertTrue(lines and all(lines), [d["text"] for d in details])
             for m in lines:
-                # 1.43 MB/s with about 380 MB to come: megabytes per second and minutes.
+                # Up to 2.4 MB/s with about 380 MB to come: megabytes per second and minutes.
                 self.assertEqual((m.group(2), m.group(4)), ("MB", "mins"), m.group(0))
-                self.assertTrue(1.0 <= float(m.group(1)) <= 2.0, m.group(0))
+                self.assertTrue(1.0 <= float(m.group(1)) <= 2.5, m.group(0))
                 self.assertTrue(2 <= int(m.group(3)) <= 7, m.group(0))
             self.assertEqual(details[-1]["text"], "", "the detail line is emptied")
             self.assertEqual(details[-1]["rect"], (0, 133, 500, 193), "in the normal layout")
