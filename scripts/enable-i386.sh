@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Makes 32-bit x86 Linux programs (Wine's 32-bit loader) start on this machine. Nothing to do
+# where the kernel runs them itself; otherwise QEMU's user-mode emulator is installed from
+# Debian's archive and registered with the kernel for them (binfmt_misc). Safe to run again.
+set -euo pipefail
+
+loader=/usr/lib/wine/wine
+runs_32bit() { "$loader" --version >/dev/null 2>&1; }
+
+misc=/proc/sys/fs/binfmt_misc
+# Native where it runs without an emulator registered for it.
+[ ! -e "$misc/qemu-i386" ] && runs_32bit && exit 0
+
+sudo_cmd=""
+[ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+export DEBIAN_FRONTEND=noninteractive
+qemu=/usr/bin/qemu-i386
+
+# QEMU 7 tracks guest pages one by one and needs about a minute for each Wine start; 10 does
+# not. Debian 12 has 10 in its backports, later releases in their main archive.
+qemu_major() { "$qemu" --version 2>/dev/null | sed -n 's/^qemu-i386 version \([0-9]*\).*/\1/p'; }
+if [ "$(qemu_major || true)" = "" ] || [ "$(qemu_major)" -lt 10 ]; then
+  . /etc/os-release
+  if [ "${VERSION_CODENAME:-}" = bookworm ]; then
+    list=/etc/apt/sources.list.d/morvelt-bookworm-backports.sources
+    if [ ! -f "$list" ]; then
+      printf '%s\n' "Types: deb" "URIs: http://deb.debian.org/debian" "Suites: bookworm-backports" \
+        "Components: main" "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" | $sudo_cmd tee "$list" >/dev/null
+    fi
+    $sudo_cmd apt-get update -qq
+    $sudo_cmd apt-get install -y -qq --no-install-recommends -t bookworm-backports qemu-user >/dev/null
+  else
+    $sudo_cmd apt-get update -qq
+    $sudo_cmd apt-get install -y -qq --no-install-recommends qemu-user >/dev/null
+  fi
+fi
+
+[ -e "$misc/register" ] || $sudo_cmd mount -t binfmt_misc binfmt_misc "$misc"
+# An entry left by an older QEMU keeps that binary open ("F"); replace it.
+[ -e "$misc/qemu-i386" ] && echo -1 | $sudo_cmd tee "$misc/qemu-i386" >/dev/null
+# 32-bit little-endian x86 executables and shared objects; "F" opens the emulator now, so it
+# also serves processes in other namespaces.
+printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$qemu"':F' |
+  $sudo_cmd tee "$misc/register" >/dev/null
+
+if ! runs_32bit; then
+  echo "enable-i386: this kernel cannot start 32-bit programs, not even under $qemu" >&2
+  exit 1
+fi
+echo "32-bit programs run under $("$qemu" --version | head -1)"
