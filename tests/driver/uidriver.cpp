@@ -439,7 +439,15 @@ void WriteIcon(Json& json, HWND iconStatic) {
             best = kIcons[k].name;
         }
     }
-    json.String(best);
+    // A box caught before its icon is painted (a slow machine) matches every icon about
+    // equally: no answer then, and the caller looks again.
+    double second = 1e9;
+    for (double score : scores)
+        if (score > bestScore && score < second) second = score;
+    if (!(bestScore < 0.6 * second))
+        json.Null();
+    else
+        json.String(best);
     json.Key(L"icon_method");
     json.String(L"pixels");
     json.Key(L"icon_scores");
@@ -518,8 +526,14 @@ int CmdPress(const wchar_t* which, DWORD pid) {
             if (_wcsicmp(ClassOf(child).c_str(), L"Button") != 0) continue;
             bool hit = byId ? GetDlgCtrlID(child) == id : WithoutMnemonic(TextOf(child)) == which;
             if (!hit) continue;
+            FILETIME now{};
+            GetSystemTimeAsFileTime(&now);
             PostMessageW(box, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(child), BN_CLICKED), reinterpret_cast<LPARAM>(child));
-            std::printf("{\"pressed\":%d}\n", GetDlgCtrlID(child));
+            // When the answer was given, in Unix milliseconds: the caller times what follows
+            // from here, not from its own start of this program.
+            ULONGLONG ticks = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+            std::printf("{\"pressed\":%d,\"at_ms\":%llu}\n", GetDlgCtrlID(child),
+                        (ticks - 116444736000000000ULL) / 10000ULL);
             return 0;
         }
     }

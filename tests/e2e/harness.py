@@ -135,9 +135,49 @@ class Display:
                 self.proc.wait(3)
 
 
+# The fonts Wine may see besides its own (which it loads from its data folder, not through
+# fontconfig): exactly what scripts/setup-deps.sh installs, whatever else the machine has.
+# Liberation Sans has Arial's metrics, and Arial is what Windows' font mapper gives the
+# window's fonts that name no face.
+FONT_DIRS = ["/usr/share/fonts/truetype/liberation"]
+WINE_FONT_DIR = "/usr/share/wine/fonts"
+FONT_RENDERING = [("antialias", "bool", "true"), ("hinting", "bool", "true"), ("hintstyle", "const", "hintslight"),
+                  ("lcdfilter", "const", "lcddefault"), ("embeddedbitmap", "bool", "false")]
+
+
+def fontconfig_file():
+    """A fontconfig file of our own listing only FONT_DIRS, with a cache of its own."""
+    folder = E2E_DIR / "fonts"
+    conf = folder / "fonts.conf"
+    text = ('<?xml version="1.0"?>\n<!DOCTYPE fontconfig SYSTEM "urn:fontconfig:fonts.dtd">\n<fontconfig>\n'
+            + "".join("  <dir>%s</dir>\n" % d for d in FONT_DIRS)
+            + "  <cachedir>%s</cachedir>\n" % (folder / "cache")
+            # Wine takes its default smoothing from fontconfig: pinned to Debian's defaults.
+            + "  <match target=\"pattern\">\n"
+            + "".join("    <edit name=\"%s\" mode=\"assign\"><%s>%s</%s></edit>\n" % (n, t, v, t)
+                      for n, t, v in FONT_RENDERING)
+            + "  </match>\n</fontconfig>\n")
+    if not conf.exists() or conf.read_text() != text:
+        folder.mkdir(parents=True, exist_ok=True)
+        tmp = folder / ("fonts.conf.%d" % os.getpid())
+        tmp.write_text(text)
+        os.replace(tmp, conf)
+    return conf
+
+
+def font_inputs():
+    """What the painted text depends on: the font files Wine sees, by name and size."""
+    files = []
+    for d in FONT_DIRS + [WINE_FONT_DIR]:
+        for f in sorted(Path(d).glob("*")) if Path(d).is_dir() else []:
+            files.append("%s:%d" % (f, f.stat().st_size))
+    return files
+
+
 def _wine_env(prefix, display, extra=None):
     env = dict(os.environ)
     env.update({
+        "FONTCONFIG_FILE": str(fontconfig_file()),
         "WINEPREFIX": str(prefix),
         "WINEARCH": "win64",
         "WINEDEBUG": os.environ.get("E2E_WINEDEBUG", "-all"),
@@ -255,7 +295,7 @@ class Base:
 def _base_inputs():
     regs = sorted(HERE.glob("base_*.reg"))
     files = [tools_dir() / n for n in TOOLS + FAKES] + regs
-    return {"wine": wine_version(), "files": _sha1_of_files(files), "screen": SCREEN}
+    return {"wine": wine_version(), "files": _sha1_of_files(files), "screen": SCREEN, "fonts": font_inputs()}
 
 
 def _run_in_fresh_ns(tag, prefix, args, timeout=120, env_extra=None):
@@ -282,7 +322,9 @@ def _run_in_fresh_ns(tag, prefix, args, timeout=120, env_extra=None):
 
 def _pristine_prefix():
     """A freshly booted prefix, kept between runs for this Wine version (booting takes ~10 s)."""
-    key = hashlib.sha1((wine_version() + SCREEN).encode()).hexdigest()[:12]
+    # Wine keeps what it found of the fonts in the prefix: a prefix booted with other fonts is
+    # not reused.
+    key = hashlib.sha1((wine_version() + SCREEN + json.dumps(font_inputs())).encode()).hexdigest()[:12]
     folder = E2E_DIR / ("pristine-" + key)
     E2E_DIR.mkdir(parents=True, exist_ok=True)
     with open(E2E_DIR / "pristine.lock", "w") as lock:
@@ -484,6 +526,14 @@ class InstallerProcess:
     def __init__(self, popen, stdout_path):
         self.popen = popen
         self.stdout_path = stdout_path
+        # The moment the process ended, on time.monotonic(), seen by a thread that only waits:
+        # a caller busy with other readings would learn of the end late.
+        self.ended_at = None
+        threading.Thread(target=self._watch_end, daemon=True).start()
+
+    def _watch_end(self):
+        self.popen.wait()
+        self.ended_at = time.monotonic()
 
     def wait(self, timeout):
         """Exit code of the Windows process, or None if it is still running after timeout."""

@@ -250,7 +250,7 @@ class InstallCase(unittest.TestCase):
     def wait_box(self, s, text, timeout=20):
         def find():
             for b in s.msgboxes():
-                if b["text"] == text:
+                if b["text"] == text and b["icon"]:  # every box of ours has an icon, once painted
                     return b
             return None
         return s.wait_for(find, timeout, interval=0.15, what="the box %r" % text)
@@ -271,8 +271,11 @@ class InstallCase(unittest.TestCase):
         c = Closing()
         c.pressed_at = time.time()
         t0 = time.monotonic()
-        act()
+        answer = act()
         c.answered_at = time.time()
+        if isinstance(answer, dict) and answer.get("at_ms"):
+            # Timed from the press itself, not from the start of the program that pressed.
+            t0 = time.monotonic() - (time.time() - answer["at_ms"] / 1000.0)
         while run.app.running and time.monotonic() - t0 < timeout:
             # Only a visible window is read further (its text): a window hidden while its thread
             # sleeps would hold up every reading of it.
@@ -283,7 +286,7 @@ class InstallCase(unittest.TestCase):
             c.new_boxes += [b for b in s.msgboxes(pid=w["pid"]) if b["hwnd"] not in known]
             known |= {b["hwnd"] for b in c.new_boxes}
         c.exit_code = run.app.wait(max(0.1, timeout - (time.monotonic() - t0)))
-        c.gone_after = time.monotonic() - t0
+        c.gone_after = (run.app.ended_at or time.monotonic()) - t0
         if c.hidden_after is None:
             c.hidden_after, c.hidden_at = c.gone_after, time.time()
         return c
@@ -303,8 +306,9 @@ class InstallCase(unittest.TestCase):
             self.click_close_glyph(s)
         else:
             self.post_close(s)
-        box = s.wait_for(lambda: [b for b in s.msgboxes() if b["text"] == ABORT_QUESTION and b["hwnd"] not in before],
-                         10, interval=0.1, what="the abort question")[0]
+        box = s.wait_for(lambda: [b for b in s.msgboxes()
+                                  if b["text"] == ABORT_QUESTION and b["hwnd"] not in before and b["icon"]],
+                         10, interval=0.1, what="the abort question, painted")[0]
         self.assertBox(box, ABORT_QUESTION, "question", ["Yes", "No"], w)
         return self.watch_close(s, run, lambda: s.press("Yes"), set(known_boxes) | {box["hwnd"]})
 
