@@ -8,6 +8,8 @@
 #include "net/reports.h"
 #include "session/download_status.h"
 #include "session/install_worker.h"
+#include "session/package_hold.h"
+#include "session/worker_rules.h"
 
 #include <commctrl.h>
 #include <shlobj.h>
@@ -15,8 +17,8 @@
 namespace {
 constexpr const wchar_t* kCloseProduct = L"Please, close active MORVELT application first.";
 constexpr const wchar_t* kAbortQuestion = L"Are you sure you want abort MORVELT installation?";
-// After an abort the process must be gone within seconds whatever the ended worker left
-// behind (a lock it held, for one); this is the backstop.
+// After an abort the process must be gone within 3 s of Yes whatever the ended worker left
+// behind (a lock it held, for one); this backstop counts from Yes.
 constexpr DWORD kAbortExitDeadlineMs = 2500;
 // How long an abort waits for a request or package start the worker had already begun. Such
 // a step takes milliseconds unless the server holds it; then the abort goes on without it.
@@ -39,16 +41,37 @@ void LaunchInstalledProduct() {
     LaunchUnelevated(productExePath);
 }
 
+// The backstop's start and its running signal. Static: the thread reads them after the
+// close handler has moved on.
+struct ExitDeadlineStart {
+    ULONGLONG answeredAt;
+    HANDLE running;
+};
+ExitDeadlineStart g_deadline;
+
 DWORD WINAPI ExitDeadline(LPVOID) {
-    Sleep(kAbortExitDeadlineMs);
+    SetEvent(g_deadline.running);
+    Sleep(static_cast<DWORD>(BudgetLeft(kAbortExitDeadlineMs, g_deadline.answeredAt, GetTickCount64())));
     TerminateProcess(GetCurrentProcess(), 0);
     return 0;
+}
+
+// Armed at Yes, and running before anything is ended: a thread's start needs the loader lock
+// and the process heap, which a worker ended in the middle of a file operation may hold.
+void ArmExitDeadline(ULONGLONG answeredAt) {
+    g_deadline.answeredAt = answeredAt;
+    raii::unique_handle running(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    g_deadline.running = running.get();
+    raii::unique_handle deadline(CreateThread(nullptr, 0, ExitDeadline, nullptr, 0, nullptr));
+    if (!deadline || !running) return;
+    // Once it has signalled, the thread no longer needs the event; until then it stays open
+    // for the rest of the (short) process, since the thread may still be about to set it.
+    if (WaitForSingleObject(running.get(), kAbortExitDeadlineMs) != WAIT_OBJECT_0) (void)running.release();
 }
 
 void StopWorker() {
     HANDLE worker = g_setup.workerThread.exchange(nullptr);
     if (!worker) return;
-    raii::unique_handle deadline(CreateThread(nullptr, 0, ExitDeadline, nullptr, 0, nullptr));
     TerminateThread(worker, 0);
     CloseHandle(worker);
 }
@@ -63,12 +86,9 @@ void HandleInstallCommand(HWND window) {
         return;
     }
     if (g_setup.workerThread.load()) return;
-    if (!g_setup.autoInstall) {
-        raii::unique_handle mutex(OpenMutexW(MUTEX_ALL_ACCESS, FALSE, L"MORVELT"));
-        if (mutex) {
-            MessageBoxW(window, kCloseProduct, g_setup.caption, MB_OK | MB_ICONERROR);
-            return;
-        }
+    if (!g_setup.autoInstall && ProductRunning()) {
+        MessageBoxW(window, kCloseProduct, g_setup.caption, MB_OK | MB_ICONERROR);
+        return;
     }
     EnableWindow(g_setup.installButton, FALSE);
     HWND bar = g_setup.progressBar;
@@ -106,7 +126,8 @@ LRESULT HandleCloseRequest(HWND window, WPARAM wParam, LPARAM lParam) {
     }
 
     if (MessageBoxW(window, kAbortQuestion, g_setup.caption, MB_YESNO | MB_ICONQUESTION) != IDYES) return 0;
-    DWORD answeredAt = GetTickCount();
+    ULONGLONG answeredAt = GetTickCount64();
+    ArmExitDeadline(answeredAt);
     ShowWindow(window, SW_HIDE);
     g_setup.abortCommitted = true;
     status = g_setup.currentStatus.load(); // the stage is judged after the answer
@@ -120,10 +141,10 @@ LRESULT HandleCloseRequest(HWND window, WPARAM wParam, LPARAM lParam) {
                          status->lastPercent);
     }
     (void)AwaitWorkerQuiet(kWorkerQuietMs);
-    DWORD spent = GetTickCount() - answeredAt;
     (void)ReportEventWithin(code, code == AbortedDuringDownload ? abortDetail : nullptr,
-                            spent < kAbortReportBudgetMs ? kAbortReportBudgetMs - spent : 0);
+                            static_cast<DWORD>(BudgetLeft(kAbortReportBudgetMs, answeredAt, GetTickCount64())));
     StopWorker();
+    ReleasePackageHold();
     DeleteFileW(g_setup.packagePath);
     return DefWindowProcW(window, WM_CLOSE, wParam, lParam);
 }

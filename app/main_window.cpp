@@ -129,9 +129,12 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CLOSE:
         HandleCloseRequest(window, wParam, lParam);
         return 0;
-    case kRetireStatusMessage:
-        delete reinterpret_cast<DownloadStatus*>(lParam);
+    case kRetireStatusMessage: {
+        // Any program can post this message: only the instance the worker handed over goes.
+        DownloadStatus* handed = reinterpret_cast<DownloadStatus*>(lParam);
+        if (handed && g_setup.retiringStatus.compare_exchange_strong(handed, nullptr)) delete handed;
         return 0;
+    }
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;

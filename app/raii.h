@@ -3,6 +3,7 @@
 // its destructor or on reset(); get() reads, put() hands the slot to an out-parameter after
 // releasing what was there.
 #include <windows.h>
+#include <wincrypt.h>
 #include <winhttp.h>
 #include <oleauto.h>
 
@@ -70,6 +71,15 @@ struct GdiTraits {
     static void Close(HGDIOBJ o) { ::DeleteObject(o); }
 };
 
+struct CryptProvTraits {
+    static HCRYPTPROV Invalid() { return 0; }
+    static void Close(HCRYPTPROV p) { ::CryptReleaseContext(p, 0); }
+};
+struct CryptHashTraits {
+    static HCRYPTHASH Invalid() { return 0; }
+    static void Close(HCRYPTHASH h) { ::CryptDestroyHash(h); }
+};
+
 // Handles whose "none" is null (threads, processes, mutexes, tokens).
 using unique_handle = Unique<HANDLE, HandleTraits>;
 // CreateFile and FindFirstFile answer INVALID_HANDLE_VALUE on failure.
@@ -78,6 +88,8 @@ using unique_find = Unique<HANDLE, FindTraits>;
 using unique_hkey = Unique<HKEY, HkeyTraits>;
 using unique_hinternet = Unique<HINTERNET, HinternetTraits>;
 using unique_gdi = Unique<HGDIOBJ, GdiTraits>;
+using unique_hcryptprov = Unique<HCRYPTPROV, CryptProvTraits>;
+using unique_hcrypthash = Unique<HCRYPTHASH, CryptHashTraits>;
 
 // Selects an object into a DC and puts the previous one back when the scope ends.
 class SelectGuard {

@@ -9,6 +9,7 @@
 #include "restart/restart.h"
 #include "session/download_status.h"
 #include "session/file_helpers.h"
+#include "session/package_hold.h"
 #include "session/removal.h"
 #include "session/worker_rules.h"
 
@@ -45,14 +46,15 @@ class OutwardStep {
     OutwardStep& operator=(const OutwardStep&) = delete;
 };
 
-DownloadStatus* ReplaceStatus(HWND window) {
+void ReplaceStatus(HWND window) {
     if (DownloadStatus* old = g_setup.currentStatus.exchange(nullptr)) {
         // The painter runs on the user-interface thread; deleting there means it can never
-        // be in the middle of reading this instance. If the message cannot be posted the
-        // instance is kept rather than risked.
+        // be in the middle of reading this instance. The window deletes only the instance
+        // handed over here. If the message cannot be posted the instance is kept rather
+        // than risked.
+        g_setup.retiringStatus.store(old);
         PostMessageW(window, kRetireStatusMessage, 0, reinterpret_cast<LPARAM>(old));
     }
-    return nullptr;
 }
 
 int ShowBox(HWND window, const wchar_t* text, UINT type) {
@@ -80,14 +82,23 @@ bool Download(const char* packageName, DownloadStatus* status) {
     return DownloadPackage(packageName, g_setup.packagePath, status);
 }
 
-// Waits until no running product holds its mutex; false when the user gives up.
+// Waits until no running product holds its mutex; false when the user gives up. A box that
+// cannot be shown (answer 0) counts as Cancel: asking again at once would spin for good.
 bool WaitForProductToClose(HWND window) {
-    for (;;) {
-        raii::unique_handle mutex(OpenMutexW(MUTEX_ALL_ACCESS, FALSE, L"MORVELT"));
-        if (!mutex) return true;
-        mutex.reset();
-        if (ShowBox(window, kCloseProduct, MB_OKCANCEL | MB_ICONERROR) == IDCANCEL) return false;
+    while (ProductRunning()) {
+        int answer = ShowBox(window, kCloseProduct, MB_OKCANCEL | MB_ICONERROR);
+        if (answer == IDCANCEL || answer == 0) return false;
     }
+    return true;
+}
+
+// After a restart only the very file downloaded before it runs again: any other file of that
+// name, which any program of the user could have put there, is downloaded anew.
+bool ReuseRecordedPackage() {
+    if (!g_setup.continueAfterRestart) return false;
+    if (HoldPackage() && HeldPackageIsRecorded()) return true;
+    ReleasePackageHold();
+    return false;
 }
 
 void RaiseSetupWindowIfShown() {
@@ -103,11 +114,8 @@ void RaiseSetupWindowIfShown() {
 int32_t RunPackage() {
     int32_t exitCode = -1;
     WorkerCheckpoint();
-    raii::unique_handle package;
-    {
-        OutwardStep step;
-        package.reset(StartProgram(g_setup.packagePath, L" /S"));
-    }
+    raii::unique_handle package(StartProgram(g_setup.packagePath, L" /S"));
+    ReleasePackageHold(); // the process has the file now, or nothing will run it
     if (!package) return exitCode;
     g_setup.childProcessId = GetProcessId(package.get());
     while (WaitForSingleObject(package.get(), 300) == WAIT_TIMEOUT) {
@@ -124,11 +132,15 @@ void CloseThreadHandle() {
     // close handler when it ends the worker.
     if (HANDLE self = g_setup.workerThread.exchange(nullptr)) CloseHandle(self);
 }
+// The bar and the outcome first, the button last: once the thread handle is given up and the
+// button enabled, a click may start the next attempt, which retires this attempt's status.
 void FinalState(HWND window, DownloadStatus* status) {
-    CloseThreadHandle();
-    if (g_setup.restartRequired) return;
+    ReleasePackageHold();
+    if (g_setup.restartRequired) {
+        CloseThreadHandle();
+        return;
+    }
     WorkerCheckpoint();
-    EnableWindow(g_setup.installButton, TRUE);
     HWND bar = g_setup.progressBar;
     SendMessageW(bar, PBM_SETMARQUEE, 0, 0);
     SetWindowLongW(bar, GWL_STYLE, GetWindowLongW(bar, GWL_STYLE) & ~PBS_MARQUEE);
@@ -137,9 +149,16 @@ void FinalState(HWND window, DownloadStatus* status) {
     bool succeeded = status->succeeded.load();
     if (!succeeded) SendMessageW(bar, PBM_SETSTATE, PBST_ERROR, 0);
     if (g_setup.autoLaunch && succeeded) PostMessageW(window, WM_COMMAND, kInstallCommand, 0);
+    CloseThreadHandle();
+    EnableWindow(g_setup.installButton, TRUE);
 }
 
 } // namespace
+
+bool ProductRunning() {
+    raii::unique_handle mutex(OpenMutexW(MUTEX_ALL_ACCESS, FALSE, L"MORVELT"));
+    return mutex || GetLastError() == ERROR_ACCESS_DENIED;
+}
 
 void WorkerCheckpoint() {
     if (g_setup.abortCommitted.load()) {
@@ -149,15 +168,14 @@ void WorkerCheckpoint() {
 }
 
 bool AwaitWorkerQuiet(DWORD timeoutMs) {
-    constexpr DWORD kPollMs = 10;
-    for (DWORD waited = 0; g_outwardStep.load(); waited += kPollMs) {
-        if (waited >= timeoutMs) return false;
-        Sleep(kPollMs);
-    }
-    return true;
+    return WaitWithin(
+        timeoutMs, [] { return !g_outwardStep.load(); }, [] { return GetTickCount64(); }, [] { Sleep(10); });
 }
 
 HANDLE StartProgram(const wchar_t* application, const wchar_t* commandLine) {
+    // A started program acts outside this process: never after the abort report.
+    WorkerCheckpoint();
+    OutwardStep step;
     wchar_t arguments[16];
     lstrcpynW(arguments, commandLine, 16); // CreateProcessW may write to its command line
     STARTUPINFOW startup{};
@@ -200,9 +218,9 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
     if (!LookUp(packageName)) {
         ShowBox(window, kDownloadFailed, MB_OK | MB_ICONERROR);
         ShowNotInstalled();
-    } else if (g_setup.continueAfterRestart && EntryExists(g_setup.packagePath)) {
+    } else if (ReuseRecordedPackage()) {
         packageInPlace = true;
-    } else if (Download(packageName, status)) {
+    } else if (Download(packageName, status) && HoldPackage()) {
         packageInPlace = true;
         freshDownload = true;
     } else {

@@ -19,3 +19,7 @@ BOOL CALLBACK FindChildSetupWindow(HWND window, LPARAM resultSlot);
 
 // Runs a program with the given whole command line, answering its process (or none).
 [[nodiscard]] HANDLE StartProgram(const wchar_t* application, const wchar_t* commandLine);
+
+// Whether a copy of the product runs: its mutex exists. One that exists but cannot be opened
+// (the product runs under another account or integrity level) counts as running.
+[[nodiscard]] bool ProductRunning();

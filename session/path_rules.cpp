@@ -29,3 +29,34 @@ bool InstallRootFromValue(wchar_t* value, size_t bytesRead) {
     value[n - kRegisteredSuffixUnits] = 0;
     return true;
 }
+
+namespace {
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// Counts the folders from p on; -1 when one is empty, "." or "..".
+int CountFolders(const wchar_t* p) {
+    int folders = 0;
+    while (*p) {
+        const wchar_t* start = p;
+        while (*p && !IsSeparator(*p))
+            ++p;
+        size_t length = static_cast<size_t>(p - start);
+        if (length == 0) return -1;
+        if (start[0] == L'.' && (length == 1 || (length == 2 && start[1] == L'.'))) return -1;
+        ++folders;
+        if (*p) ++p;
+    }
+    return folders;
+}
+} // namespace
+
+bool IsInstallationFolder(const wchar_t* root) {
+    bool letter = (root[0] >= L'A' && root[0] <= L'Z') || (root[0] >= L'a' && root[0] <= L'z');
+    if (letter && root[1] == L':' && IsSeparator(root[2])) return CountFolders(root + 3) >= 1;
+    if (IsSeparator(root[0]) && IsSeparator(root[1])) {
+        // Server and share come first; "\\?\" and "\\.\" forms are no folder of an installation.
+        if (root[2] == L'?' || root[2] == L'.') return false;
+        return CountFolders(root + 2) >= 3;
+    }
+    return false;
+}

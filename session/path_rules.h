@@ -24,3 +24,9 @@ constexpr size_t kRegisteredSuffixUnits = 10; // what is cut off the registered 
 // with no zero unit ends where its data ends, unless it fills the whole buffer, which is
 // refused (false). False also when the text has 10 units or fewer.
 bool InstallRootFromValue(wchar_t* value, size_t bytesRead);
+
+// True when the install root names a folder that can hold an installation: an absolute path
+// with a drive letter ("C:\Apps\") or a share ("\\server\share\Apps\") and at least one folder
+// below the drive or share, none of them "." or "..". A drive or share root, a relative path
+// and anything else name no installation, so nothing may be removed there.
+bool IsInstallationFolder(const wchar_t* root);

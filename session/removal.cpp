@@ -8,6 +8,7 @@
 #include "session/download_status.h"
 #include "session/file_helpers.h"
 #include "session/install_worker.h"
+#include "session/package_hold.h"
 #include "session/path_rules.h"
 
 #include <shellapi.h>
@@ -42,6 +43,7 @@ int ShellDeleteFolder(const wchar_t* path) {
     EnterRestartPending();
     char installerPath[kInstallerPathBytes];
     InstallerPathForScript(installerPath);
+    RecordPackageForRestart();
     WriteResumeScript(installerPath, g_setup.autoLaunch ? "/c /l" : "/c");
     RequestRestart(nullptr);
     ExitThread(0);
@@ -56,7 +58,7 @@ void RemovePreviousInstallation() {
     if (RegQueryValueExW(key.get(), nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(installRoot),
                          &bytes) != ERROR_SUCCESS)
         return;
-    if (!InstallRootFromValue(installRoot, bytes)) return;
+    if (!InstallRootFromValue(installRoot, bytes) || !IsInstallationFolder(installRoot)) return;
 
     wchar_t path[kPathUnits];
     if (FormatBounded(path, kPathUnits, L"%s%s", installRoot, kUninstaller) < 0 || !EntryExists(path)) return;

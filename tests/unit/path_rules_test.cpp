@@ -167,3 +167,16 @@ TEST(InstallRoot, OddByteCountIgnoresTheHalfUnit) {
 }
 
 } // namespace
+
+namespace {
+TEST(InstallRoot, OnlyAFolderBelowADriveOrShareIsAnInstallation) {
+    for (const wchar_t* root : {L"C:\\Program Files\\Quorbin\\", L"D:\\Apps\\Qb\\", L"c:/x/", L"C:\\a",
+                                L"\\\\server\\share\\Apps\\", L"C:\\...\\", L"C:\\.hidden\\"})
+        EXPECT_TRUE(IsInstallationFolder(root)) << root;
+    for (const wchar_t* root : {L"C:\\", L"C:/", L"C:", L"C:Quorbin\\", L"Quorbin\\", L"\\Quorbin\\", L"",
+                                L"X", L"\\\\server\\share\\", L"\\\\server\\", L"\\\\?\\C:\\Apps\\",
+                                L"\\\\.\\C:\\Apps\\", L"C:\\..\\", L"C:\\.\\", L"C:\\Apps\\..\\",
+                                L"C:\\\\Apps\\", L"1:\\Apps\\", L"C:\\Apps\\\\"})
+        EXPECT_FALSE(IsInstallationFolder(root)) << root;
+}
+} // namespace

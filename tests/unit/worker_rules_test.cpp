@@ -41,3 +41,45 @@ TEST(DownloadFinished, NoWholeSecondGivesSpeedZero) {
 }
 
 } // namespace
+
+namespace {
+// A clock whose every sleep of 10 ms lasts a whole default Windows tick.
+struct TickClock {
+    uint64_t now = 5000;
+    int pauses = 0;
+    void Sleep10() {
+        now += 16; // 15.6 ms, rounded up
+        ++pauses;
+    }
+};
+
+TEST(WaitWithin, MeasuresElapsedTimeNotSleeps) {
+    TickClock clock;
+    bool quiet = WaitWithin(
+        1000, [] { return false; }, [&] { return clock.now; }, [&] { clock.Sleep10(); });
+    EXPECT_FALSE(quiet);
+    // Ends within one tick of the budget; counting 10 ms a sleep would have taken 100 sleeps, 1.6 s.
+    EXPECT_GE(clock.now - 5000, 1000u);
+    EXPECT_LT(clock.now - 5000, 1000u + 16u);
+    EXPECT_LT(clock.pauses, 100);
+
+    // Done at once: no pause, whatever the budget.
+    TickClock idle;
+    EXPECT_TRUE(WaitWithin(0, [] { return true; }, [&] { return idle.now; }, [&] { idle.Sleep10(); }));
+    EXPECT_EQ(idle.pauses, 0);
+
+    // Done after a few looks.
+    TickClock soon;
+    EXPECT_TRUE(WaitWithin(
+        1000, [&] { return soon.pauses == 3; }, [&] { return soon.now; }, [&] { soon.Sleep10(); }));
+}
+
+TEST(WaitWithin, BudgetLeftAfterAnOverrunningWait) {
+    // The abort's report gets what the wait for the worker left of 1.5 s: after a "1 s" wait that
+    // lasted 1.56 s there would be nothing left, after one that lasted 1.0 s there is 0.5 s.
+    EXPECT_EQ(BudgetLeft(1500, 5000, 6000), 500u);
+    EXPECT_EQ(BudgetLeft(1500, 5000, 6560), 0u);
+    EXPECT_EQ(BudgetLeft(1500, 5000, 5000), 1500u);
+    EXPECT_EQ(BudgetLeft(1500, 5000, 4000), 0u); // a clock before the start gives nothing
+}
+} // namespace
