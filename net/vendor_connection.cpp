@@ -2,12 +2,23 @@
 
 namespace {
 constexpr const wchar_t* kUserAgent = L"MORVELT WEB INSTALLER/1.0";
+
+// Windows 7's WinHTTP offers TLS 1.2 only when asked, and a vendor server may speak nothing
+// older. Asking for 1.2 and 1.3 only never lowers the floor the system sets; a system that knows
+// no 1.3 refuses the pair, and then gets 1.2 alone.
+void AskForCurrentTls(HINTERNET session) {
+    DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
+    if (WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) return;
+    protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+    (void)WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
 }
+} // namespace
 
 bool OpenVendorConnection(VendorRequest& r) {
     r.session.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                 WINHTTP_NO_PROXY_BYPASS, 0));
     if (!r.session) return false;
+    AskForCurrentTls(r.session.get());
     r.connection.reset(WinHttpConnect(r.session.get(), kVendorHost, INTERNET_DEFAULT_HTTPS_PORT, 0));
     return static_cast<bool>(r.connection);
 }

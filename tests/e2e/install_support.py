@@ -8,6 +8,7 @@ drawn. Screenshots then show that those pixels really reached the screen.
 """
 
 import glob
+import hashlib
 import json
 import math
 import os
@@ -38,10 +39,12 @@ SUCCESS_RESTART_QUESTION = ("MORVELT successfully installed. To start using MORV
 
 PRODUCT_DIR = "C:\\Program Files (x86)\\Quorbin\\Vantrelisk"
 PRODUCT_EXE = PRODUCT_DIR + "\\MORVELT.exe"
+# Where the installer notes the SHA-256 of the package it keeps for the run after a restart.
+PACKAGE_RECORD_KEY = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvaren\\MORVELT Web Installer"
 RESUME_SCRIPT = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\StartUp\\MORVELT_SETUP.bat"
 
 PBST_NORMAL, PBST_ERROR = 1, 2
-WM_CLOSE, WM_COMMAND = 0x0010, 0x0111
+WM_CLOSE, WM_COMMAND, WM_APP = 0x0010, 0x0111, 0x8000
 
 # Event types of the reports.
 INSTALL_STARTED, SETUP_STARTED, DOWNLOAD_FINISHED, INSTALL_SUCCEEDED, INSTALL_FAILED = 0, 1, 2, 3, 4
@@ -356,9 +359,29 @@ class InstallCase(unittest.TestCase):
     def package_file(self, s):
         return self.temp_folder(s) / "MORVELT_PACKAGE.exe"
 
-    def start_product(self, s, hold_ms=60000):
-        """The product fake running (it holds the "MORVELT" mutex) until stopped or hold_ms."""
-        s.popen(["wine", "C:\\fakes\\product_fake.exe", "--hold", str(hold_ms)], name="product")
+    def package_win(self, s):
+        """The package file's Windows path, from its place in the prefix."""
+        relative = self.package_file(s).relative_to(s.prefix / "drive_c")
+        return "C:\\" + "\\".join(relative.parts)
+
+    def plant_package(self, s, data, recorded_as=None):
+        """The package in the temporary folder as a restart leaves it: the file, and the SHA-256
+        the installer recorded for it (of recorded_as, if given: a file swapped since)."""
+        self.package_file(s).write_bytes(data)
+        digest = hashlib.sha256(data if recorded_as is None else recorded_as).hexdigest()
+        s.import_reg('Windows Registry Editor Version 5.00\r\n\r\n[%s]\r\n"PackageSha256"=hex:%s\r\n'
+                     % (PACKAGE_RECORD_KEY, ",".join(digest[i:i + 2] for i in range(0, 64, 2))))
+
+    def package_record(self, s):
+        """The recorded SHA-256 as reg.exe shows it, or None."""
+        values = s.reg_query(PACKAGE_RECORD_KEY) or {}
+        return values.get("PackageSha256", (None, None))[1]
+
+    def start_product(self, s, hold_ms=60000, denied=False):
+        """The product fake running (it holds the "MORVELT" mutex) until stopped or hold_ms; denied:
+        a mutex no other program may open (a product of another account or integrity level)."""
+        s.popen(["wine", "C:\\fakes\\product_fake.exe", "--hold", str(hold_ms)], name="product",
+                env={"MORVELT_FAKE_MUTEX_DENY": "1"} if denied else None)
         s.wait_for(lambda: "mutex name=MORVELT" in (s.fake_log("product") or ""), 20, what="the product's mutex")
 
     def stop_product(self, s):

@@ -7,6 +7,7 @@ import math
 import time
 import unittest
 
+from restart_support import QUORBIN, cmd_script, install_previous
 from install_support import (
     CLOSE_PRODUCT, INSTALLING, PACKAGE, WM_COMMAND, InstallCase, abort_detail, request_kind)
 
@@ -76,8 +77,8 @@ class TestAbortStages(InstallCase):
 
     def test_while_downloading_no_then_yes(self):
         s = self.closing_session()
-        size = 2_000_000
-        s.set_download(PACKAGE, size=size, rate=100_000)  # 20 s
+        size = 4_000_000
+        s.set_download(PACKAGE, size=size, rate=100_000)  # 40 s: more than the question, No and Yes take on a loaded machine
         s.set_lookup(PACKAGE.encode())
         run = self.start(s, "/i")
         started = self.wait_kind(s, 0)
@@ -127,25 +128,54 @@ class TestAbortStages(InstallCase):
         self.start_product(s)
         run = self.start(s, "/i")
         prompt = self.wait_box(s, CLOSE_PRODUCT, 30)
+        # The package the installer checked cannot be replaced, renamed or deleted meanwhile.
+        package = self.package_file(s)
+        checked = package.read_bytes()
+        swap = cmd_script(s, 'copy /y C:\\fakes\\product_fake.exe "{0}"\nren "{0}" swapped.exe\ndel "{0}"\n'
+                          .format(self.package_win(s)))
+        self.assertEqual(package.read_bytes(), checked, "replaced while held: %s" % swap.stdout)
+        self.assertFalse((package.parent / "swapped.exe").exists())
         # The prompt disables the window, so the close comes from the system, not the glyph.
         c = self.confirm_abort(s, run, via="post", known_boxes=[prompt["hwnd"]])
         last = self.assertAbortSound(s, c, 9)
         self.assertTrue(last["target"].endswith("&webinst=true&type=9"), last["target"])
         self.assertEqual(self.package_log(s), "", "the package never ran")
+        self.assertFalse(package.exists(), "the abort lets go of the package and deletes it")
         self.assertEqual(s.msgboxes(), [], "the prompt went with the process")
+
+    def test_while_a_large_previous_installation_is_deleted(self):
+        # An abort that ends the worker inside the shell's delete, which may hold the loader lock
+        # or the heap, must still see the process gone within 3 s of Yes.
+        s = self.closing_session()
+        self.serve_package(s)
+        install_previous(s)
+        remains = s.host_path(QUORBIN + "\\Pellam\\remains")
+        for d in range(40):
+            folder = remains / ("d%02d" % d)
+            folder.mkdir(parents=True)
+            for f in range(500):
+                (folder / ("f%03d.dat" % f)).write_bytes(b"r")
+        run = self.start(s, "/i")
+        s.wait_for(lambda: "done removed=" in (s.fake_log("uninstaller") or ""), 60, what="the uninstaller to end")
+        s.wait_for(lambda: sum(1 for _ in remains.rglob("*.dat")) < 20000, 30, what="the delete to begin")
+        c = self.confirm_abort(s, run)
+        self.assertAbortSound(s, c, 9)
+        self.assertTrue(any(remains.rglob("*.dat")), "the abort came after the delete had ended")
+        self.assertEqual(self.package_log(s), "", "the package never ran")
 
     def test_while_the_package_runs(self):
         s = self.closing_session()
         self.serve_package(s)
-        # The package takes 10 s: room for the question and the answer on a loaded machine.
-        run = self.start(s, "/i", env={"MORVELT_FAKE_DELAY_MS": "10000"})
+        # The package takes 30 s: room for the question and the answer on a loaded machine (with
+        # 10 s an emulated, loaded run saw the package end before Yes).
+        run = self.start(s, "/i", env={"MORVELT_FAKE_DELAY_MS": "30000"})
         s.wait_for(lambda: "knobs" in self.package_log(s), 30, what="the package to start")
         s.wait_for(lambda: INSTALLING in run.statuses(), 8, what="the installing text")
         c = self.confirm_abort(s, run)
         last = self.assertAbortSound(s, c, 8)
         self.assertTrue(last["target"].endswith("&webinst=true&type=8"), last["target"])
         self.assertNotIn("exit code", self.package_log(s), "the package still runs after the installer has gone")
-        s.wait_for(lambda: "exit code=0" in self.package_log(s), 15, what="the package to finish by itself")
+        s.wait_for(lambda: "exit code=0" in self.package_log(s), 40, what="the package to finish by itself")
         self.assertIn("installed root=", self.package_log(s))
         self.assertEqual(request_kind(s.requests()[-1]), 8, "its end is not reported")
 

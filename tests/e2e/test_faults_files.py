@@ -34,10 +34,6 @@ def files_named(s, name):
 
 
 class FileFaultCase(InstallCase):
-    def package_win(self, s):
-        relative = self.package_file(s).relative_to(s.prefix / "drive_c")
-        return "C:\\" + "\\".join(relative.parts)
-
     def hold(self, s, win_path, share):
         """The locker fake holding the file with the given sharing ("r", "none", "rw")."""
         held = (s.fake_log("locker") or "").count("holding path=[%s]" % win_path)
@@ -122,26 +118,21 @@ class TestPackageHeldOpen(FileFaultCase):
             row.lost("nothing")
 
         with self.subTest(held="against the start"):
-            row = fault_table.Row(self, "package file held (no sharing) when the package is started")
-            # The continuation after a restart finds the package in place and only has to run it.
-            write_file(s, self.package_win(s), package_bytes)
+            row = fault_table.Row(self, "recorded package held (no sharing) by another program after a restart")
+            # The continuation after a restart must hold the package before it checks it; a file
+            # that another program holds cannot be checked, so it is downloaded anew, which the
+            # hold also stops.
+            self.plant_package(s, package_bytes)
             locker = self.hold(s, self.package_win(s), "none")
             before = len(s.requests())
             run = self.start(s, "/c")
-            w, button, bar = self.wait_end(s)
-            self.assertEqual(button["text"], "Download and Install")
-            self.assertFinalBar(bar, PBST_ERROR, run)
-            self.assertIn(run.statuses(), with_brief([CONNECTING, INSTALLING, NOT_INSTALLED]))
-            s.screenshot("held-against-the-start")
-            self.assertEqual(s.msgboxes(), [], "no box: the status says it")
-            self.assertEqual(self.non_setup_kinds(s, before), [0, "lookup", 4], "nothing downloaded")
-            failed = [r for r in s.requests()[before:] if request_kind(r) == 4][0]
-            self.assertEqual(field(failed, "code"), "-1", "the package could not be started")
+            self.refused_download(s, run, "held-against-the-start")
+            self.assertEqual(self.non_setup_kinds(s, before), [0, "lookup", "download"], "downloaded anew")
             self.assertEqual(self.package_log(s), "", "the package never ran")
             c = self.abort(s, run)
-            self.assertEqual(request_kind(s.requests()[-1]), 9)
-            row.seen("status '%s', bar in error, button back, no box; InstallFailed &code=-1, no download; "
-                     "close: AbortedOther" % NOT_INSTALLED)
+            self.assertEqual(request_kind(s.requests()[-1]), 7)
+            row.seen("a new download, box '%s' (OK), bar in error, button back; nothing ran; "
+                     "close: AbortedDuringDownload, gone %.1f s after Yes" % (DOWNLOAD_FAILED, c.gone_after))
             self.assertEqual(package.read_bytes(), package_bytes, "left as it was")
             self.assertEqual(listing(temp), sorted(temp_names + ["MORVELT_PACKAGE.exe"]))
             self.assertFalse(s.exists(QUORBIN), "nothing installed")
@@ -149,30 +140,38 @@ class TestPackageHeldOpen(FileFaultCase):
             package.unlink()
             row.lost("nothing")
 
-        with self.subTest(held="against the delete"):
-            row = fault_table.Row(self, "package file held (read and write sharing) when the close deletes it")
+        with self.subTest(held="open for writing by another program"):
+            row = fault_table.Row(self, "package file held (read and write sharing) by another program")
             write_file(s, self.package_win(s), STALE)
             locker = self.hold(s, self.package_win(s), "rw")
             before = len(s.requests())
             run = self.start(s, "/i")
-            w, button, bar = self.wait_end(s)
-            self.assertEqual(button["text"], LAUNCH_BUTTON, "the download wrote through the shared handle")
-            self.assertEqual(run.statuses()[-1], INSTALLED)
-            s.screenshot("held-against-the-delete")
+            # The download writes through the shared handle, but a file another program may still
+            # write is never run with administrator rights.
+            self.refused_download(s, run, "held-for-writing")
             self.assertEqual(package.read_bytes(), package_bytes, "the whole new package")
-            self.assertIn("exe=[%s]" % self.package_win(s), self.package_log(s))
-            # The close after success asks nothing, reports, waits its 2 s and tries the delete.
-            self.click_close_glyph(s)
-            code = run.app.wait(15)
-            self.assertEqual(code, 0)
-            time.sleep(0.3)
-            self.assertEqual(self.non_setup_kinds(s, before), [0, "lookup", "download", 2, 3, 5])
-            row.seen("installed, launch button; the close asked nothing, reported ClosedAfterSuccess, "
-                     "exit code 0; the delete failed quietly")
+            self.assertEqual(self.non_setup_kinds(s, before), [0, "lookup", "download"])
+            self.assertEqual(self.package_log(s), "", "the package never ran")
+            c = self.abort(s, run)
+            self.assertEqual(request_kind(s.requests()[-1]), 7)
+            row.seen("the download wrote through the shared handle, then box '%s' (OK): the file could not "
+                     "be held against writes; nothing ran; close: AbortedDuringDownload, the delete failed "
+                     "quietly" % DOWNLOAD_FAILED)
             self.assertEqual(package.read_bytes(), package_bytes, "the package file stays, whole")
             self.assertEqual(listing(temp), sorted(temp_names + ["MORVELT_PACKAGE.exe"]))
+            self.assertFalse(s.exists(QUORBIN), "nothing installed")
             self.release(s, locker)
             row.lost("nothing")
+
+    def refused_download(self, s, run, shot):
+        box = self.wait_box(s, DOWNLOAD_FAILED, 40)
+        self.assertBox(box, DOWNLOAD_FAILED, "error", ["OK"], s.main_window())
+        s.screenshot(shot)
+        s.press("OK")
+        w, button, bar = self.wait_end(s)
+        self.assertEqual(button["text"], "Download and Install")
+        self.assertFinalBar(bar, PBST_ERROR, run)
+        self.assertEqual(run.statuses()[-1], DOWNLOAD_FAILED)
 
 
 class TestTemporaryFolderMissing(FileFaultCase):

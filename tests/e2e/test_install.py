@@ -4,7 +4,6 @@ that run an attempt by themselves."""
 
 import math
 import re
-import shutil
 import time
 import unittest
 from urllib.parse import unquote
@@ -12,7 +11,7 @@ from urllib.parse import unquote
 from install_support import (
     CLOSE_PRODUCT, CONNECTING, DOWNLOAD_FAILED, INSTALL_BUTTON, INSTALLED, INSTALLING, LAUNCH_BUTTON,
     NOT_INSTALLED, PACKAGE, PBST_ERROR, PBST_NORMAL, PRODUCT_DIR, PRODUCT_EXE, RESTART_LOOK, RESUME_SCRIPT,
-    SUCCESS_RESTART_QUESTION, InstallCase, compress_downloads, field, request_kind, with_brief)
+    SUCCESS_RESTART_QUESTION, WM_APP, InstallCase, compress_downloads, field, request_kind, with_brief)
 
 UUID = re.compile(r"^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$")
 
@@ -236,7 +235,9 @@ class TestRunningProduct(InstallAssertions):
     def test_click_while_the_product_runs_starts_nothing(self):
         s = self.session()
         self.serve_package(s)
-        self.start_product(s)
+        # Its mutex cannot even be opened here; it exists, so the product runs.
+        self.start_product(s, denied=True)
+        self.assertIn("denied=1", s.fake_log("product"))
         run = self.start(s)
         s.wait_requests("/wp-json/hlv/api", 1)
         self.click_install(s)
@@ -337,13 +338,17 @@ class TestSwitches(InstallAssertions):
         run = self.start(s, "/l")
         time.sleep(1.0)
         self.assertEqual(self.kinds(s), [1], "/l alone starts nothing")
+        # Any program can post the window's private message: made-up values must free nothing.
+        hwnd = s.main_window()["hwnd"]
+        for value in (0x12345678, 1, hwnd):
+            s.driver("post", hwnd, WM_APP + 1, 0, value)
         self.click_install(s)
         self.assertEqual(run.app.wait(60), 0)
         self.assertEqual(self.kinds(s), [1, 0, "lookup", "download", 2, 3, 6])
 
     def test_continue_switch_reuses_the_package_in_the_temp_folder(self):
         s = self.session()
-        shutil.copy2(s.fake("package_fake.exe"), self.package_file(s))
+        self.plant_package(s, s.fake("package_fake.exe").read_bytes())
         s.set_lookup(PACKAGE.encode(), delay=0.4)
         # No download is served: the package must come from the temporary folder.
         run = self.start(s, "/c", env={"MORVELT_FAKE_DELAY_MS": "500"})
@@ -351,11 +356,26 @@ class TestSwitches(InstallAssertions):
         self.assertWorkerSequence(s, [0, "lookup", 3])  # the lookup still runs; no download, no DownloadFinished
         self.assertIn("started cmdline=[ /S]", self.package_log(s))
         self.assertEqual(compress_downloads(run.statuses()), [CONNECTING, INSTALLING, INSTALLED])
+        self.assertIsNone(self.package_record(s), "the record is used once")
+
+    def test_continue_switch_downloads_anew_a_package_it_did_not_record(self):
+        # Another program of the user put its own file under the package's name: with "/c" the
+        # installer (elevated) must not run it, but download the package as without "/c".
+        s = self.session()
+        planted = b"MZ" + b"\0" * 4094
+        self.plant_package(s, planted, recorded_as=s.fake("package_fake.exe").read_bytes())
+        self.serve_package(s)
+        run = self.start(s, "/c", env={"MORVELT_FAKE_DELAY_MS": "500"})
+        self.wait_ui(s, lambda w, b, p: b["text"] == LAUNCH_BUTTON, 60, "the installed state")
+        self.assertWorkerSequence(s, [0, "lookup", "download", 2, 3])
+        self.assertIn("started cmdline=[ /S]", self.package_log(s))
+        self.assertEqual(self.package_file(s).read_bytes(), s.fake("package_fake.exe").read_bytes())
+        self.assertIsNone(self.package_record(s), "the record is used once")
 
     def test_continue_switch_still_ends_on_a_failed_lookup(self):
         s = self.session()
         s.set_lookup(b"x" * 3000, delay=0.4)  # a body beyond the lookup's budget fails it
-        shutil.copy2(s.fake("package_fake.exe"), self.package_file(s))
+        self.plant_package(s, s.fake("package_fake.exe").read_bytes())
         run = self.start(s, "/c")
         box = self.wait_box(s, DOWNLOAD_FAILED, 30)
         self.assertBox(box, DOWNLOAD_FAILED, "error", ["OK"], s.main_window())

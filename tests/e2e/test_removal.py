@@ -234,7 +234,7 @@ class TestRegisteredValue(RemovalCase):
         s.import_reg('Windows Registry Editor Version 5.00\r\n\r\n[%s]\r\n@=hex(1):%s\r\n' % (
             PRODUCT_KEY.replace("HKLM", "HKEY_LOCAL_MACHINE"), hexdata))
 
-    def test_values_of_ten_units_or_fewer_name_no_installation(self):
+    def test_short_relative_and_drive_root_values_name_no_installation(self):
         s = self.session()
         s.host_path(self.WORK).mkdir()
         self.lay_work_folder(s, "")
@@ -245,15 +245,19 @@ class TestRegisteredValue(RemovalCase):
                 self.assertEqual(self.start_in_work(s), "installed")
                 self.assertIsNone(s.fake_log("uninstaller"), "value %r ran an uninstaller" % value)
                 self.assertTrue(s.exists(self.WORK + "\\Pellam\\p.txt"))
-        # Eleven units leave a root of one unit, here a name relative to the working folder:
-        # this is what the shorter values would have reached.
-        self.set_value(s, "XVantrelisk")
-        self.assertEqual(self.start_in_work(s), "installed")
-        started = lines(s.fake_log("uninstaller"), "started")
-        self.assertEqual(len(started), 1)
-        self.assertIn("exe=[%s\\XUninstall MORVELT.exe]" % self.WORK, started[0])
-        self.assertFalse(s.exists(self.WORK + "\\XPellam"))
-        self.assertTrue(s.exists(self.WORK + "\\Pellam\\p.txt"))
+        # Eleven units leave a root of one unit, a name relative to the working folder, and a
+        # drive letter leaves the drive's root: neither names an installation, so nothing there
+        # is run or deleted, and the attempt goes on to the package.
+        shutil.copy2(s.fake("uninstaller_fake.exe"), s.host_path("C:\\Uninstall MORVELT.exe"))
+        write_file(s, "C:\\Pellam\\p.txt", b"p")
+        for value in ("XVantrelisk", "C:\\Vantrelisk", "C:Vantrelisk"):
+            with self.subTest(value=value):
+                self.set_value(s, value)
+                self.assertEqual(self.start_in_work(s), "installed")
+                self.assertIsNone(s.fake_log("uninstaller"), "value %r ran an uninstaller" % value)
+                self.assertTrue(s.exists(self.WORK + "\\XPellam\\p.txt"))
+                self.assertTrue(s.exists("C:\\Pellam\\p.txt"))
+                self.assertTrue(s.exists("C:\\Uninstall MORVELT.exe"))
 
     def test_value_without_terminator(self):
         s = self.session()

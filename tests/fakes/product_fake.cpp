@@ -8,8 +8,11 @@
 // start by the shell does not get the test's environment), else 20 s. With C:\fakes\product_window
 // present it also shows a small window titled "MORVELT", for the demo.
 //
-// Log C:\fakes\log\product.txt: "started ...", "mutex name=MORVELT existed=0|1", "stopping reason=...".
+// Log C:\fakes\log\product.txt: "started ...", "mutex name=MORVELT existed=0|1 ok=0|1 denied=0|1",
+// "stopping reason=...".
 #include "tests/fakes/fake_common.h"
+
+#include <sddl.h>
 
 namespace {
 
@@ -59,10 +62,20 @@ void ShowProductWindow() {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR args, int) {
     fake::DropOwnConsole();
     fake::Log(kLog, fake::StartedLine());
-    raii::unique_handle mutex(CreateMutexW(nullptr, FALSE, kMutexName));
+    // MORVELT_FAKE_MUTEX_DENY=1: a mutex no one else may open, as one of a product that runs
+    // under another account or integrity level looks to the installer.
+    SECURITY_ATTRIBUTES denied{sizeof denied, nullptr, FALSE};
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (fake::Env(L"MORVELT_FAKE_MUTEX_DENY") == L"1" &&
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(D;;GA;;;WD)", SDDL_REVISION_1, &descriptor,
+                                                             nullptr))
+        denied.lpSecurityDescriptor = descriptor;
+    raii::unique_handle mutex(CreateMutexW(descriptor ? &denied : nullptr, FALSE, kMutexName));
+    DWORD created = GetLastError();
+    if (descriptor) LocalFree(descriptor); // the mutex keeps its own copy
     fake::Log(kLog, std::wstring(L"mutex name=") + kMutexName + L" existed=" +
-                        fake::Number(GetLastError() == ERROR_ALREADY_EXISTS) + L" ok=" +
-                        fake::Number(bool(mutex)));
+                        fake::Number(created == ERROR_ALREADY_EXISTS) + L" ok=" +
+                        fake::Number(bool(mutex)) + L" denied=" + fake::Number(descriptor != nullptr));
 
     long long lifetimeMs = Lifetime(args);
     if (fake::Exists(kWindowFile)) ShowProductWindow();
