@@ -225,8 +225,12 @@ class InstallCase(unittest.TestCase):
         s.click(*self.button_centre(s))
 
     def click_close_glyph(self, s):
+        """Clicks the close glyph; answers when, in Unix milliseconds (as the driver's press does),
+        so that what follows is timed from the click, not from the window lookup before it."""
         w = s.main_window()
+        at_ms = time.time() * 1000.0
         s.click(w["rect"][0] + 485, w["rect"][1] + 15)
+        return {"at_ms": at_ms}
 
     def post_close(self, s):
         """WM_CLOSE as the system sends it (the glyph cannot be clicked while a box disables the window)."""

@@ -143,8 +143,9 @@ class AbortSoak(InstallCase):
             self.click_close_glyph(s)
         else:
             s.driver("post", w["hwnd"], WM_CLOSE, 0, 0)
-        box = s.wait_for(lambda: [b for b in s.msgboxes() if b["text"] == ABORT_QUESTION and b["hwnd"] not in before],
-                         15, interval=0.1, what="the abort question")[0]
+        box = s.wait_for(lambda: [b for b in s.msgboxes()
+                                  if b["text"] == ABORT_QUESTION and b["hwnd"] not in before and b["icon"]],
+                         15, interval=0.1, what="the abort question, painted")[0]
         self.assertBox(box, ABORT_QUESTION, "question", ["Yes", "No"], w)
         wait = rng.uniform(0, 1.5)
         rep.note(question_open_s=round(wait, 2))
@@ -209,11 +210,12 @@ class AbortSoak(InstallCase):
         self.soak("connecting", "abort while the lookup is held, repeated", [0, "lookup", 7], enter, check=check)
 
     def test_while_downloading(self):
-        size = 3_000_000
+        size = 6_000_000
 
         def prepare(s):
             s.set_lookup(PACKAGE.encode())
-            s.set_download(PACKAGE, size=size, rate=150_000)  # 20 s
+            # 40 s: a loaded, emulated machine took 18 s from the first percentage to Yes.
+            s.set_download(PACKAGE, size=size, rate=150_000)
         self.prepare = prepare
 
         def enter(s, rng, rep):

@@ -101,8 +101,9 @@ class TestCloseRequest(InstallCase):
         watcher = threading.Thread(target=watch_the_file)
 
         def close_and_watch_the_file():
-            self.click_close_glyph(s)
+            clicked = self.click_close_glyph(s)
             watcher.start()
+            return clicked
 
         c = self.watch_close(s, run, close_and_watch_the_file)
         watcher.join()

@@ -140,26 +140,28 @@ class TestPackageHeldOpen(FileFaultCase):
             package.unlink()
             row.lost("nothing")
 
-        with self.subTest(held="open for writing by another program"):
-            row = fault_table.Row(self, "package file held (read and write sharing) by another program")
+        with self.subTest(held="against the delete"):
+            row = fault_table.Row(self, "package file held (read and write sharing) when the close deletes it")
             write_file(s, self.package_win(s), STALE)
             locker = self.hold(s, self.package_win(s), "rw")
             before = len(s.requests())
             run = self.start(s, "/i")
-            # The download writes through the shared handle, but a file another program may still
-            # write is never run with administrator rights.
-            self.refused_download(s, run, "held-for-writing")
+            w, button, bar = self.wait_end(s)
+            self.assertEqual(button["text"], LAUNCH_BUTTON, "the download wrote through the shared handle")
+            self.assertEqual(run.statuses()[-1], INSTALLED)
+            s.screenshot("held-against-the-delete")
             self.assertEqual(package.read_bytes(), package_bytes, "the whole new package")
-            self.assertEqual(self.non_setup_kinds(s, before), [0, "lookup", "download"])
-            self.assertEqual(self.package_log(s), "", "the package never ran")
-            c = self.abort(s, run)
-            self.assertEqual(request_kind(s.requests()[-1]), 7)
-            row.seen("the download wrote through the shared handle, then box '%s' (OK): the file could not "
-                     "be held against writes; nothing ran; close: AbortedDuringDownload, the delete failed "
-                     "quietly" % DOWNLOAD_FAILED)
+            self.assertIn("exe=[%s]" % self.package_win(s), self.package_log(s))
+            # The close after success asks nothing, reports, waits its 2 s and tries the delete.
+            self.click_close_glyph(s)
+            code = run.app.wait(15)
+            self.assertEqual(code, 0)
+            time.sleep(0.3)
+            self.assertEqual(self.non_setup_kinds(s, before), [0, "lookup", "download", 2, 3, 5])
+            row.seen("installed, launch button; the close asked nothing, reported ClosedAfterSuccess, "
+                     "exit code 0; the delete failed quietly")
             self.assertEqual(package.read_bytes(), package_bytes, "the package file stays, whole")
             self.assertEqual(listing(temp), sorted(temp_names + ["MORVELT_PACKAGE.exe"]))
-            self.assertFalse(s.exists(QUORBIN), "nothing installed")
             self.release(s, locker)
             row.lost("nothing")
 

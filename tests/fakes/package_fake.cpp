@@ -166,9 +166,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR args, int) {
     if (crash) {
         fake::Log(kLog, L"crashing");
         SetUnhandledExceptionFilter(ExitWithExceptionCode);
-        // Through a volatile pointer: a literal null store would be compiled into a trap instruction.
-        int* volatile nowhere = nullptr;
-        *nowhere = 1;
+        // An access violation raised as such, not a store through null: where 32-bit code runs
+        // under an emulator (see scripts/enable-i386.sh), the emulated fault reaches Wine as an
+        // illegal instruction (0xC000001D), while the package's crash is the point here.
+        RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
     }
     if (!noInstall) Install();
 
