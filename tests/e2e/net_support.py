@@ -286,6 +286,14 @@ def check_exchange(case, ex, target, answered=True):
     h = ex["handles"]
     names = [fn for fn, _ in calls]
     case.assertEqual(calls[0], ("WinHttpOpen", 'L"%s", 0, (null), (null), 0' % USER_AGENT))
+    # The session asks for TLS 1.2 and 1.3 (WINHTTP_OPTION_SECURE_PROTOCOLS, 84, a DWORD of flags),
+    # once, or a second time for 1.2 alone where the system knows no 1.3.
+    asks = 0
+    while asks < len(calls) - 1 and calls[1 + asks][0] == "WinHttpSetOption":
+        case.assertRegex(calls[1 + asks][1], r"^%s, 84, [0-9A-Fa-f]+, 4$" % h["WinHttpOpen"])
+        asks += 1
+    case.assertIn(asks, (1, 2), names)
+    calls = calls[:1] + calls[1 + asks:]
     case.assertEqual(calls[1], ("WinHttpConnect", '%s, L"localhost", 443, 0' % h["WinHttpOpen"]))
     case.assertEqual(calls[2], ("WinHttpOpenRequest",
                                 '%s, L"GET", L"%s", (null), (null), 00000000, 0x800000' % (h["WinHttpConnect"], target)))

@@ -202,6 +202,10 @@ def windows_processes(s):
             args = Path("/proc/%s/cmdline" % pid).read_bytes().split(b"\0")
         except OSError:
             continue
+        # Under the 32-bit emulator (scripts/enable-i386.sh) the process is the emulator running
+        # Wine's loader, and Wine's rewrite of its arguments stays inside the emulated memory.
+        if args and args[0].endswith(b"qemu-i386") and len(args) > 2 and os.path.basename(args[1]).startswith(b"wine"):
+            args = args[2:]
         first = args[0].decode(errors="replace")
         if re.match(r"^[A-Za-z]:\\", first):
             procs.append(" ".join(a.decode(errors="replace") for a in args if a))

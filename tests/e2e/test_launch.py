@@ -13,7 +13,7 @@ LAUNCH_TEXT = "Close and Launch MORVELT"
 PRODUCT_FOLDER = "C:\\Program Files (x86)\\Quorbin\\Vantrelisk"
 PRODUCT_EXE = PRODUCT_FOLDER + "\\MORVELT.exe"
 # Long enough to outlive the installer, short enough not to hold up the teardown.
-PRODUCT_LIFETIME_MS = 15000
+PRODUCT_LIFETIME_MS = 25000  # the close must come well before: 20 s on a loaded, emulated machine
 
 STARTED = re.compile(r"^started cmdline=\[(?P<cmdline>.*?)\] cwd=\[(?P<cwd>.*?)\] exe=\[(?P<exe>.*?)\] "
                      r"pid=(?P<pid>\d+) parent_pid=(?P<parent_pid>\d+) parent_exe=\[(?P<parent_exe>.*?)\] ")

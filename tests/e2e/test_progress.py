@@ -19,8 +19,8 @@ BROWSER_REG = r'''Windows Registry Editor Version 5.00
 @="\"C:\\fakes\\browser_fake.exe\" \"%1\""
 '''
 
-SIZE = 3_000_000
-RATE = 320_000  # about 9.4 s
+SIZE = 9_000_000
+RATE = 320_000  # about 28 s: the expanded layout lasts long enough for a loaded, emulated machine to look
 BAND_TEXT = (30, 30, 30)
 STATUS_TEXT = (0, 0, 0)
 DETAIL_TEXT = (80, 80, 80)
@@ -50,14 +50,26 @@ class TestThrottledDownload(unittest.TestCase):
             # Downloading, still in the normal layout.
             net.wait_trace(s, app, lambda t: any(net.PERCENT.match(d["text"]) for d in t.status_lines()),
                            what="the percentage")
+            # The five seconds count from the attempt's start, just before its InstallStarted report.
+            # A loaded, emulated machine can take longer than that to look: a look that ends later
+            # may find either layout, one that ends sooner must find the normal one.
+            began = [r["t"] for r in s.requests() if r.get("kind") == "request" and
+                     (r.get("target") or "").endswith("&type=0")][0]
             _, button, bar, link = net.controls(s)
-            self.assertEqual((bar["rect"], button["rect"], link["visible"]), (net.BAR_NORMAL, net.BUTTON_NORMAL, False))
+            in_time = time.time() - began < 4.8
             self.assertTrue(bar["marquee"], "the bar runs as a marquee during the download")
             self.assertFalse(button["enabled"])
-            face = self.face(s, w, "downloading")
-            self.assertEqual(rows_of(face, BAND_TEXT, 190, 230), [], "no band line before five seconds")
-            status_rows = rows_of(face, STATUS_TEXT, 138, 159)
-            self.assertTrue(status_rows and abs((status_rows[0] + status_rows[-1]) / 2 - 148) <= 2, status_rows)
+            if in_time or not link["visible"]:
+                self.assertEqual((bar["rect"], button["rect"], link["visible"]),
+                                 (net.BAR_NORMAL, net.BUTTON_NORMAL, False))
+                face = self.face(s, w, "downloading")
+                if time.time() - began < 4.8:
+                    self.assertEqual(rows_of(face, BAND_TEXT, 190, 230), [], "no band line before five seconds")
+                    status_rows = rows_of(face, STATUS_TEXT, 138, 159)
+                    self.assertTrue(status_rows and abs((status_rows[0] + status_rows[-1]) / 2 - 148) <= 2,
+                                    status_rows)
+            else:
+                print("the normal layout's look came %.1f s after the start: too late to see it" % (time.time() - began))
 
             # More than five seconds after the attempt began: the expanded layout.
             _, button, bar, link = s.wait_for(lambda: (lambda c: c[3]["visible"] and c)(net.controls(s)), 12,
@@ -184,9 +196,10 @@ class TestThrottledDownload(unittest.TestCase):
         self.assertEqual(fields["type"], "2")
         blanks, number = net.wire_blanks(fields["speed"])
         self.assertEqual(blanks + len(number), 10)
-        # The expected size over the whole seconds from the start report to the end (~9.4 s).
+        # The expected size over the whole seconds from the start report to the end (SIZE / RATE).
         seconds = SIZE / 1024 / float(number)
-        self.assertTrue(8 <= round(seconds) <= 12 and abs(seconds - round(seconds)) < 0.01, seconds)
+        self.assertTrue(SIZE / RATE - 1.5 <= round(seconds) <= SIZE / RATE + 2.6 and abs(seconds - round(seconds)) < 0.01,
+                        seconds)
         self.assertTrue(worker[4]["target"].endswith("&type=3"), worker[4]["raw"])
         for r in reqs:
             if r["target"].startswith(net.API):

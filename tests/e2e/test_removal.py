@@ -15,7 +15,7 @@ from restart_support import (COMPONENTS, close_window, DEFAULT_QUESTION, PRODUCT
 
 OTHER = "C:\\Program Files (x86)\\Other"
 DECOY = "C:\\Decoy"
-UNINSTALLER_RUN_MS = 6000
+UNINSTALLER_RUN_MS = 15000  # room for a look and a screenshot on a loaded, emulated machine
 
 
 def at(line):
