@@ -55,9 +55,11 @@ TRACE = "+timestamp,+text"
 _DRAW = re.compile(r'^(\d+\.\d+):([0-9a-f]+):trace:text:DrawTextExW L"(.*)", -?\d+, '
                    r'\[\((-?\d+),(-?\d+)\)-\((-?\d+),(-?\d+)\)\]')
 # The status line's rectangle is (0,133)-(500, offset+163), the detail line's (0,133)-(500, offset+193),
-# with the layout offset 0, or -40 while the layout is expanded. An expanded rectangle is upside
-# down, and is drawn as the 30-pixel rectangle around the same mid-line.
-_LINES = {(133, 163): "status", (113, 143): "status", (133, 193): "detail", (128, 158): "detail"}
+# with the layout offset 0, or -40 while the layout is expanded. The expanded status rectangle is
+# upside down, and is drawn as the 30-pixel rectangle around the same mid-line; the expanded detail
+# rectangle (0,133)-(500,153) is not, and is drawn as it is (a sample painted only after the
+# expansion, as on a slow machine, was not counted before).
+_LINES = {(133, 163): "status", (113, 143): "status", (133, 193): "detail", (133, 153): "detail"}
 _ERROR_STATE = re.compile(r"fixme:progress:ProgressWindowProc state 0*2 not yet handled")
 # Without a status object the band shows the welcome, whose second line shares the status rectangle.
 WELCOME_LINE = "Please press Download and Install button to continue..."
