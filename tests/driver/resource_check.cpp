@@ -31,13 +31,13 @@ static void CheckBitmap(UINT id, int w, int h, COLORREF border) {
     char what[200];
     std::snprintf(what, sizeof what, "LoadBitmapW %u: %ldx%ld", id, bm.bmWidth, bm.bmHeight);
     Check(ddb && bm.bmWidth == w && bm.bmHeight == h, what);
-    // The DIB section keeps the file's own depth.
+    // The DIB section keeps the file's own depth: 8 bits, a palette of the image's own colours.
     HBITMAP dib = (HBITMAP)LoadImageW(inst, MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION);
     DIBSECTION ds = {};
     GetObjectW(dib, sizeof ds, &ds);
     std::snprintf(what, sizeof what, "LoadImageW DIB %u: %ldx%ld, %u bpp", id, ds.dsBmih.biWidth,
                   ds.dsBmih.biHeight, ds.dsBmih.biBitCount);
-    Check(dib && ds.dsBmih.biWidth == w && ds.dsBmih.biHeight == h && ds.dsBmih.biBitCount == 24, what);
+    Check(dib && ds.dsBmih.biWidth == w && ds.dsBmih.biHeight == h && ds.dsBmih.biBitCount == 8, what);
     // Every pixel of the outer ring has the background colour, through GDI.
     HDC dc = CreateCompatibleDC(nullptr);
     HGDIOBJ old = SelectObject(dc, ddb);
