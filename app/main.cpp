@@ -8,7 +8,6 @@
 #include "restart/restart.h"
 #include "session/download_status.h"
 
-#include <objbase.h>
 #include <shlwapi.h>
 
 namespace {
@@ -50,10 +49,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int showComm
     g_setup.autoInstall = modes.autoInstall;
     g_setup.autoLaunch = modes.autoLaunch;
     BuildPackagePath();
-
-    // The desktop shell's automation objects are reached from this thread at launch time;
-    // a single-threaded apartment suits a thread that pumps messages.
-    (void)CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
     if (!CreateMainWindow(instance, showCommand)) return 0;
 

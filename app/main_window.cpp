@@ -10,6 +10,7 @@
 #include "session/download_status.h"
 
 #include <commctrl.h>
+#include <objbase.h>
 #include <rpc.h>
 #include <windowsx.h>
 
@@ -105,6 +106,10 @@ bool CreateMainWindow(HINSTANCE instance, int showCommand) {
     CreateControls();
     ShowWindow(window, showCommand);
     UpdateWindow(window);
+    // The desktop shell's automation objects are reached from this thread at launch time;
+    // a single-threaded apartment suits a thread that pumps messages. Only after the first
+    // paint: COM is loaded at this call (see late_imports.cpp).
+    (void)CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     SetUpProgressBar();
     CentreWindow(window);
     CreateSessionId();

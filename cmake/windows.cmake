@@ -30,8 +30,9 @@ set_source_files_properties(${CMAKE_SOURCE_DIR}/res/setup.rc PROPERTIES
     OBJECT_DEPENDS "${MORVELT_IMAGES};${CMAKE_SOURCE_DIR}/res/setup.manifest")
 target_compile_options(MORVELTSetup PRIVATE ${MORVELT_WIN_FLAGS})
 target_link_options(MORVELTSetup PRIVATE ${MORVELT_STATIC} -mwindows -s)
-target_link_libraries(MORVELTSetup PRIVATE morvelt_rules user32 gdi32 comctl32 winhttp urlmon
-    advapi32 shell32 shlwapi ole32 oleaut32 rpcrt4 uuid)
+# urlmon, WinHTTP, ole32, oleaut32 and rpcrt4 are loaded at their first use (app/late_imports.cpp),
+# after the window is painted; their import libraries are not linked.
+target_link_libraries(MORVELTSetup PRIVATE morvelt_rules user32 gdi32 comctl32 advapi32 shell32 shlwapi uuid)
 
 # The rules' unit tests, cross-built to run under Wine.
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)

@@ -1,0 +1,189 @@
+// The imports of the DLLs the installer needs only once its window is up: the download service
+// (urlmon), WinHTTP, COM (ole32, oleaut32) and UUIDs (rpcrt4). Loading them with the program would
+// put them, and the DLLs they pull in, before the first paint. Instead this file defines the very
+// symbols the import libraries would: each stub loads its DLL at the first call, from the system
+// folder only, and forwards. The rest of the program calls these functions as usual.
+//
+// A DLL or function that cannot be found makes that call fail the way the function reports
+// failure; it never ends the process.
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <rpc.h>
+#include <urlmon.h>
+#include <winhttp.h>
+
+#include <atomic>
+#include <cwchar>
+
+namespace {
+
+struct LateDll {
+    const wchar_t* name;
+    std::atomic<HMODULE> module{nullptr};
+};
+
+LateDll urlmonDll{L"urlmon.dll"};
+LateDll winHttpDll{L"winhttp.dll"};
+LateDll ole32Dll{L"ole32.dll"};
+LateDll oleAut32Dll{L"oleaut32.dll"};
+LateDll rpcRt4Dll{L"rpcrt4.dll"};
+
+// Only the system folder: a web installer runs from the Downloads folder, where a DLL of the
+// same name may have been planted, and the default search would look there first.
+HMODULE LoadFromSystemFolder(const wchar_t* name) {
+    HMODULE module = LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module || GetLastError() != ERROR_INVALID_PARAMETER) return module;
+    // Windows 7 without KB2533623 does not know the flag: name the system folder in full.
+    wchar_t path[MAX_PATH];
+    UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    size_t nameLength = std::wcslen(name);
+    if (length == 0 || length + 1 + nameLength >= MAX_PATH) return nullptr;
+    path[length] = L'\\';
+    std::wmemcpy(path + length + 1, name, nameLength + 1);
+    return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+// The function's address, loading its DLL on the first call of any of its functions; nullptr
+// when either is missing (a later call tries again). Two threads racing here both load the
+// DLL, which only adds a reference; it is never freed.
+template <typename Fn>
+Fn Find(LateDll& dll, std::atomic<Fn>& cached, const char* function) {
+    Fn fn = cached.load(std::memory_order_acquire);
+    if (fn) return fn;
+    HMODULE module = dll.module.load(std::memory_order_acquire);
+    if (!module) {
+        module = LoadFromSystemFolder(dll.name);
+        if (!module) return nullptr;
+        dll.module.store(module, std::memory_order_release);
+    }
+    fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, function)));
+    if (fn) cached.store(fn, std::memory_order_release);
+    return fn;
+}
+
+#define LATE_FIND(dll, name)                                                                                 \
+    static std::atomic<decltype(&::name)> cached{nullptr};                                                   \
+    decltype(&::name) fn = Find(dll, cached, #name)
+
+} // namespace
+
+// urlmon and WinHTTP: the headers declare these without dllimport, so the callers name the
+// functions themselves.
+
+HRESULT WINAPI URLDownloadToFileW(LPUNKNOWN caller, LPCWSTR url, LPCWSTR file, DWORD reserved,
+                                  LPBINDSTATUSCALLBACK callback) {
+    LATE_FIND(urlmonDll, URLDownloadToFileW);
+    return fn ? fn(caller, url, file, reserved, callback) : E_FAIL;
+}
+
+HINTERNET WINAPI WinHttpOpen(LPCWSTR agent, DWORD accessType, LPCWSTR proxy, LPCWSTR bypass, DWORD flags) {
+    LATE_FIND(winHttpDll, WinHttpOpen);
+    return fn ? fn(agent, accessType, proxy, bypass, flags) : nullptr;
+}
+
+HINTERNET WINAPI WinHttpConnect(HINTERNET session, LPCWSTR server, INTERNET_PORT port, DWORD reserved) {
+    LATE_FIND(winHttpDll, WinHttpConnect);
+    return fn ? fn(session, server, port, reserved) : nullptr;
+}
+
+HINTERNET WINAPI WinHttpOpenRequest(HINTERNET connection, LPCWSTR verb, LPCWSTR object, LPCWSTR version,
+                                    LPCWSTR referrer, LPCWSTR* types, DWORD flags) {
+    LATE_FIND(winHttpDll, WinHttpOpenRequest);
+    return fn ? fn(connection, verb, object, version, referrer, types, flags) : nullptr;
+}
+
+BOOL WINAPI WinHttpSetOption(HINTERNET handle, DWORD option, LPVOID buffer, DWORD length) {
+    LATE_FIND(winHttpDll, WinHttpSetOption);
+    return fn ? fn(handle, option, buffer, length) : FALSE;
+}
+
+BOOL WINAPI WinHttpSendRequest(HINTERNET request, LPCWSTR headers, DWORD headersLength, LPVOID optional,
+                               DWORD optionalLength, DWORD totalLength, DWORD_PTR context) {
+    LATE_FIND(winHttpDll, WinHttpSendRequest);
+    return fn ? fn(request, headers, headersLength, optional, optionalLength, totalLength, context) : FALSE;
+}
+
+BOOL WINAPI WinHttpReceiveResponse(HINTERNET request, LPVOID reserved) {
+    LATE_FIND(winHttpDll, WinHttpReceiveResponse);
+    return fn ? fn(request, reserved) : FALSE;
+}
+
+BOOL WINAPI WinHttpQueryDataAvailable(HINTERNET request, LPDWORD available) {
+    LATE_FIND(winHttpDll, WinHttpQueryDataAvailable);
+    return fn ? fn(request, available) : FALSE;
+}
+
+BOOL WINAPI WinHttpReadData(HINTERNET request, LPVOID buffer, DWORD toRead, LPDWORD read) {
+    LATE_FIND(winHttpDll, WinHttpReadData);
+    return fn ? fn(request, buffer, toRead, read) : FALSE;
+}
+
+BOOL WINAPI WinHttpCloseHandle(HINTERNET handle) {
+    LATE_FIND(winHttpDll, WinHttpCloseHandle);
+    return fn ? fn(handle) : FALSE;
+}
+
+// COM, automation and UUIDs: the headers declare these dllimport, so the callers read the
+// address from the import slot "__imp__<name>@<argument bytes>"; these slots point at the stubs.
+namespace {
+
+HRESULT WINAPI LateCoInitializeEx(LPVOID reserved, DWORD model) {
+    LATE_FIND(ole32Dll, CoInitializeEx);
+    return fn ? fn(reserved, model) : E_FAIL;
+}
+
+HRESULT WINAPI LateCoCreateInstance(REFCLSID cls, LPUNKNOWN outer, DWORD context, REFIID iid, LPVOID* object) {
+    LATE_FIND(ole32Dll, CoCreateInstance);
+    if (fn) return fn(cls, outer, context, iid, object);
+    if (object) *object = nullptr;
+    return E_FAIL;
+}
+
+BSTR WINAPI LateSysAllocString(const OLECHAR* text) {
+    LATE_FIND(oleAut32Dll, SysAllocString);
+    return fn ? fn(text) : nullptr;
+}
+
+void WINAPI LateSysFreeString(BSTR text) {
+    LATE_FIND(oleAut32Dll, SysFreeString);
+    if (fn) fn(text);
+}
+
+void WINAPI LateVariantInit(VARIANTARG* variant) {
+    LATE_FIND(oleAut32Dll, VariantInit);
+    if (fn)
+        fn(variant);
+    else
+        V_VT(variant) = VT_EMPTY; // what VariantInit itself does, so clearing it later is safe
+}
+
+HRESULT WINAPI LateVariantClear(VARIANTARG* variant) {
+    LATE_FIND(oleAut32Dll, VariantClear);
+    return fn ? fn(variant) : E_FAIL;
+}
+
+RPC_STATUS RPC_ENTRY LateUuidCreate(UUID* uuid) {
+    LATE_FIND(rpcRt4Dll, UuidCreate);
+    return fn ? fn(uuid) : RPC_S_CALL_FAILED;
+}
+
+RPC_STATUS RPC_ENTRY LateUuidToStringW(UUID* uuid, RPC_WSTR* text) {
+    LATE_FIND(rpcRt4Dll, UuidToStringW);
+    return fn ? fn(uuid, text) : RPC_S_OUT_OF_MEMORY;
+}
+
+} // namespace
+
+#define LATE_IMPORT_SLOT(name, bytes)                                                                        \
+    extern decltype(&::name) const importSlot##name __asm__("__imp__" #name "@" #bytes);                   \
+    decltype(&::name) const importSlot##name = Late##name
+
+LATE_IMPORT_SLOT(CoInitializeEx, 8);
+LATE_IMPORT_SLOT(CoCreateInstance, 20);
+LATE_IMPORT_SLOT(SysAllocString, 4);
+LATE_IMPORT_SLOT(SysFreeString, 4);
+LATE_IMPORT_SLOT(VariantInit, 4);
+LATE_IMPORT_SLOT(VariantClear, 4);
+LATE_IMPORT_SLOT(UuidCreate, 4);
+LATE_IMPORT_SLOT(UuidToStringW, 8);
