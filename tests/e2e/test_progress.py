@@ -10,15 +10,6 @@ import unittest
 import net_support as net
 from harness import Session
 
-BROWSER_REG = r'''Windows Registry Editor Version 5.00
-
-[HKEY_LOCAL_MACHINE\Software\Classes\https\shell\open\command]
-@="\"C:\\fakes\\browser_fake.exe\" \"%1\""
-
-[HKEY_LOCAL_MACHINE\Software\Classes\http\shell\open\command]
-@="\"C:\\fakes\\browser_fake.exe\" \"%1\""
-'''
-
 SIZE = 9_000_000
 RATE = 320_000  # about 28 s: the expanded layout lasts long enough for a loaded, emulated machine to look
 BAND_TEXT = (30, 30, 30)
@@ -39,7 +30,6 @@ class TestThrottledDownload(unittest.TestCase):
 
     def test_texts_layout_and_timing_of_a_download(self):
         with Session(self) as s:
-            s.import_reg(BROWSER_REG)
             s.set_download("MORVELT_2.0_Setup.exe", file=net.padded_package(s, SIZE), rate=RATE)
             app = s.start_installer("/i", env={"WINEDEBUG": net.TRACE_ALL})
             w = s.main_window()

@@ -24,7 +24,7 @@ import net_support as net
 from harness import tools_dir
 from install_support import (
     DOWNLOAD_FAILED, NOT_INSTALLED, PACKAGE, InstallCase, request_kind)
-from test_links import BROWSER_REG, TUTORIAL_URL
+from product import TUTORIAL_URL
 
 MIB = 1 << 20
 TUTORIAL_LINK = "Watch MORVELT Tutorial"
@@ -149,7 +149,6 @@ class TestHandles(ResourceCase):
         row = fault_table.Row(self, "handles and memory: %d attempts, %d tutorial reports"
                               % (ATTEMPTS, TUTORIAL_PRESSES))
         s = self.closing_session()
-        s.import_reg(BROWSER_REG)
         proof = self.prove_counting(s)
         root = s.prefix / "drive_c"
         s.set_lookup(PACKAGE.encode())
