@@ -99,7 +99,7 @@ class FaultCase(InstallCase):
         self.assertEqual(b["text"], INSTALL_BUTTON)
         self.assertTrue(b["enabled"])
         self.assertFinalBar(p, PBST_ERROR, run, error_requests)
-        self.assertEqual((p["rect"], b["rect"]), (net.BAR_NORMAL, net.BUTTON_NORMAL), "the normal layout")
+        self.assertEqual((tuple(p["rect"]), tuple(b["rect"])), (net.BAR_NORMAL, net.BUTTON_NORMAL), "the normal layout")
         link = s.control(w, text="Watch MORVELT Tutorial")
         self.assertFalse(link["visible"], "the tutorial link hidden")
         return w, b, p

@@ -20,36 +20,16 @@ from urllib.parse import unquote
 
 from harness import MAIN_CLASS, Session
 
-CAPTION = "MORVELT Setup v1.19"
-PACKAGE = "MORVELT_2.0_Setup.exe"
-INSTALL_BUTTON = "Download and Install"
-LAUNCH_BUTTON = "Close and Launch MORVELT"
+from product import (  # noqa: F401 (the scenarios take these names from here too)
+    ABORT_QUESTION, ABORTED_DURING_DOWNLOAD, ABORTED_DURING_INSTALL, ABORTED_OTHER, CAPTION, CLOSE_PRODUCT,
+    CLOSED_AFTER_SUCCESS, CLOSED_WITH_LAUNCH, CONNECTING, DOWNLOAD_FAILED, DOWNLOAD_FINISHED, INSTALL_BUTTON,
+    INSTALL_FAILED, INSTALL_STARTED, INSTALL_SUCCEEDED, INSTALLED, INSTALLING, LAUNCH_BUTTON, NOT_INSTALLED,
+    PACKAGE, PACKAGE_RECORD_KEY, PBST_ERROR, PBST_NORMAL, PRODUCT_DIR, PRODUCT_EXE, RESTART_LOOK, RESUME_SCRIPT,
+    SETUP_STARTED, SUCCESS_RESTART_QUESTION, WELCOME_LINE, WM_APP, WM_CLOSE, WM_COMMAND)
 
-CONNECTING = "Connecting to MORVELT Server..."
-INSTALLING = "Installing MORVELT..."
-INSTALLED = "MORVELT successfully installed..."
-NOT_INSTALLED = "MORVELT is not installed correctly"
-DOWNLOAD_FAILED = "Cannot download MORVELT package, please try again."
-RESTART_LOOK = "Restart your PC to continue the installation process..."
-
-ABORT_QUESTION = "Are you sure you want abort MORVELT installation?"
-CLOSE_PRODUCT = "Please, close active MORVELT application first."
-SUCCESS_RESTART_QUESTION = ("MORVELT successfully installed. To start using MORVELT you have to reboot your PC. "
-                            "Would you like reboot your PC now?")
-
-PRODUCT_DIR = "C:\\Program Files (x86)\\Quorbin\\Vantrelisk"
-PRODUCT_EXE = PRODUCT_DIR + "\\MORVELT.exe"
-# Where the installer notes the SHA-256 of the package it keeps for the run after a restart.
-PACKAGE_RECORD_KEY = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvaren\\MORVELT Web Installer"
-RESUME_SCRIPT = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\StartUp\\MORVELT_SETUP.bat"
-
-PBST_NORMAL, PBST_ERROR = 1, 2
-WM_CLOSE, WM_COMMAND, WM_APP = 0x0010, 0x0111, 0x8000
-
-# Event types of the reports.
-INSTALL_STARTED, SETUP_STARTED, DOWNLOAD_FINISHED, INSTALL_SUCCEEDED, INSTALL_FAILED = 0, 1, 2, 3, 4
-CLOSED_AFTER_SUCCESS, CLOSED_WITH_LAUNCH = 5, 6
-ABORTED_DURING_DOWNLOAD, ABORTED_DURING_INSTALL, ABORTED_OTHER = 7, 8, 9
+# The package fails quickly and installs nothing: after each attempt the button is offered again, so
+# one installer process can run attempt after attempt.
+FAILING_PACKAGE = {"MORVELT_FAKE_EXIT": "3", "MORVELT_FAKE_NOINSTALL": "1"}
 
 TRACE = "+timestamp,+text"
 _DRAW = re.compile(r'^(\d+\.\d+):([0-9a-f]+):trace:text:DrawTextExW L"(.*)", -?\d+, '
@@ -61,8 +41,6 @@ _DRAW = re.compile(r'^(\d+\.\d+):([0-9a-f]+):trace:text:DrawTextExW L"(.*)", -?\
 # expansion, as on a slow machine, was not counted before).
 _LINES = {(133, 163): "status", (113, 143): "status", (133, 193): "detail", (133, 153): "detail"}
 _ERROR_STATE = re.compile(r"fixme:progress:ProgressWindowProc state 0*2 not yet handled")
-# Without a status object the band shows the welcome, whose second line shares the status rectangle.
-WELCOME_LINE = "Please press Download and Install button to continue..."
 
 
 class Run:

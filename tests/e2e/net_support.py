@@ -12,37 +12,13 @@ import re
 import time
 from pathlib import Path
 
-CAPTION = "MORVELT Setup v1.19"
-USER_AGENT = "MORVELT WEB INSTALLER/1.0"
-UUID = re.compile(r"^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$")
-
-API = "/wp-json/hlv/api"
-LOOKUP_TARGET = re.compile(r"^/index\.php\?option=com_hlvauth&r=(\d+)&morvelt=true&info=true&file=true$")
-DOWNLOAD = "/downloads_ls/"
-URL_PREFIX = "https://127.0.0.1/downloads_ls/"
-
-CONNECTING = "Connecting to MORVELT Server..."
-DOWNLOAD_FAILED = "Cannot download MORVELT package, please try again."
-NOT_INSTALLED = "MORVELT is not installed correctly"
-INSTALLING = "Installing MORVELT..."
-INSTALLED = "MORVELT successfully installed..."
-ALMOST_DONE = "Almost done... Meanwhile,"
-PERCENT = re.compile(r"^Downloading MORVELT\.\.\. (\d+)%$")
-DETAIL = re.compile(r"^\((\d+\.\d) (kB|MB)/sec, Time Left: (\d+) (secs|mins)\)$")
-
-# The first four values of every thread's query-number sequence.
-FIRST_DRAWS = [41, 18467, 6334, 26500]
+from product import (  # noqa: F401 (the scenarios take these names from here too)
+    ALMOST_DONE, API, BAR_EXPANDED, BAR_NORMAL, BUTTON_EXPANDED, BUTTON_NORMAL, CAPTION, CONNECTING, DETAIL,
+    DOWNLOAD, DOWNLOAD_FAILED, FIRST_DRAWS, INSTALLED, INSTALLING, LOOKUP_TARGET, NOT_INSTALLED, PACKAGE_PATH,
+    PERCENT, TUTORIAL, URL_PREFIX, USER_AGENT, UUID)
 
 TRACE_TEXT = "trace+text,+timestamp"
 TRACE_ALL = "trace+text,trace+win,trace+urlmon,+timestamp"
-
-# Layout rectangles (left, top, right, bottom) of the controls the expanded layout moves.
-BAR_NORMAL, BAR_EXPANDED = [20, 185, 480, 215], [20, 155, 480, 185]
-BUTTON_NORMAL, BUTTON_EXPANDED = [150, 245, 350, 275], [150, 260, 350, 290]
-TUTORIAL = [160, 215, 340, 240]
-
-PACKAGE_PATH = "C:\\users\\root\\Temp\\MORVELT_PACKAGE.exe"
-
 
 # ---- Wine's trace of the installer ----------------------------------------------------------
 

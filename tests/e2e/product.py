@@ -14,6 +14,8 @@ GREY = (128, 128, 128)       # outline, and the links' grey
 WHITE = (255, 255, 255)
 BLACK = (0, 0, 0)            # the status line
 BLUE = (0, 0, 255)           # the links
+BAND_TEXT = (30, 30, 30)     # the expanded layout's "Almost done" line
+DETAIL_TEXT = (80, 80, 80)   # the speed and time-left line
 
 # Window styles and control styles the installer sets.
 WS_POPUP = 0x80000000

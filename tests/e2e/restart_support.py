@@ -17,31 +17,16 @@ from pathlib import Path
 
 from harness import E2E_DIR
 
-QUORBIN = "C:\\Program Files (x86)\\Quorbin"
-COMPONENTS = ["Pellam", "Ostrel", "Vesk", "Vantrelisk", "Drummel"]
-UNINSTALLERS = ["Uninstall Ostrel.exe", "Uninstall Drummel.exe", "Uninstall MORVELT.exe"]
-PRODUCT_KEY = r"HKLM\SOFTWARE\Halvaren\Quorbin Vantrelisk"
+from product import (  # noqa: F401 (the scenarios take these names from here too)
+    BLACK, CAPTION, COMPONENTS, DEFAULT_RESTART_QUESTION, INSTALL_COMMAND, PACKAGE, PBST_ERROR, PRODUCT_KEY,
+    QUORBIN, RESTART_LOOK, STATUS_RECT, SUCCESS_RESTART_QUESTION, UNINSTALLERS, UNINSTALLING, WM_CLOSE,
+    WM_COMMAND)
+
 SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
 SHELL_FOLDERS = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders"
-PACKAGE_NAME = "MORVELT_2.0_Setup.exe"
-CAPTION = "MORVELT Setup v1.19"
-
-DEFAULT_QUESTION = ("To continue installation you have to reboot your PC. Would you like reboot your PC now? "
-                    "MORVELT will automatically continue installation process.")
-SUCCESS_QUESTION = ("MORVELT successfully installed. To start using MORVELT you have to reboot your PC. "
-                    "Would you like reboot your PC now?")
-RESTART_TEXT = "Restart your PC to continue the installation process..."
-UNINSTALLING_TEXT = "Uninstalling previous version of MORVELT..."
 
 # Text drawing, and the progress bar's note when it is asked for a state it does not draw.
 TRACE = "-all,trace+text,fixme+progress"
-STATUS_RECT = (0, 133, 500, 163)
-BLACK = (0, 0, 0)
-
-WM_CLOSE = 0x0010
-WM_COMMAND = 0x0111
-INSTALL_COMMAND = 104  # the install button's identifier
-PBST_ERROR = 2
 
 
 # ---- the previous installation --------------------------------------------------------------
@@ -279,8 +264,8 @@ def start_restricted(s, command_line, keep=False, env=None):
 # ---- one attempt --------------------------------------------------------------------------------
 
 def serve_package(s, **faults):
-    s.set_lookup(PACKAGE_NAME.encode())
-    s.set_download(PACKAGE_NAME, file=s.fake("package_fake.exe"), **faults)
+    s.set_lookup(PACKAGE.encode())
+    s.set_download(PACKAGE, file=s.fake("package_fake.exe"), **faults)
 
 
 def wait_outcome(s, timeout=60):

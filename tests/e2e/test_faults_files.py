@@ -14,7 +14,7 @@ import net_support as net
 from install_support import (
     ABORT_QUESTION, CONNECTING, DOWNLOAD_FAILED, INSTALLED, INSTALLING, LAUNCH_BUTTON, NOT_INSTALLED, PACKAGE,
     PBST_ERROR, InstallCase, field, request_kind, with_brief)
-from restart_support import (DEFAULT_QUESTION, QUORBIN, RESTART_TEXT, install_previous, lock, pending_deletions,
+from restart_support import (DEFAULT_RESTART_QUESTION, QUORBIN, RESTART_LOOK, install_previous, lock, pending_deletions,
                              script_bytes, script_path, startup_folder, tree, write_file)
 
 LOCKED = QUORBIN + "\\Vesk\\data\\cache.bin"
@@ -256,12 +256,12 @@ class TestStartupFolderUnwritable(FileFaultCase):
         install_previous(s)
         lock(s, LOCKED)
         run = self.start(s, "/i")
-        box = self.wait_box(s, DEFAULT_QUESTION, 60)
-        self.assertBox(box, DEFAULT_QUESTION, "question", ["Yes", "No"], s.main_window())
+        box = self.wait_box(s, DEFAULT_RESTART_QUESTION, 60)
+        self.assertBox(box, DEFAULT_RESTART_QUESTION, "question", ["Yes", "No"], s.main_window())
         w, button, bar = self.ui(s)
         self.assertFalse(button["enabled"])
         self.assertEqual((bar["range"], bar["pos"], bar["marquee"]), ([0, 200], 200, False))
-        self.assertEqual(run.statuses()[-1], RESTART_TEXT)
+        self.assertEqual(run.statuses()[-1], RESTART_LOOK)
         s.screenshot("restart-question")
         self.assertEqual(sorted(self.kinds(s), key=str), [0, 1, 2, "download", "lookup"], "no report for the restart")
         s.press("No")
@@ -298,9 +298,9 @@ class TestResumeScriptWithOtherSwitches(FileFaultCase):
         # The script appears while the uninstaller runs, after start-up has looked for it.
         s.wait_for(lambda: "sleeping" in (s.fake_log("uninstaller") or ""), 40, what="the uninstaller")
         write_file(s, script_path(s), earlier)
-        box = self.wait_box(s, DEFAULT_QUESTION, 60)
-        self.assertBox(box, DEFAULT_QUESTION, "question", ["Yes", "No"], s.main_window())
-        self.assertEqual(run.statuses()[-1], RESTART_TEXT)
+        box = self.wait_box(s, DEFAULT_RESTART_QUESTION, 60)
+        self.assertBox(box, DEFAULT_RESTART_QUESTION, "question", ["Yes", "No"], s.main_window())
+        self.assertEqual(run.statuses()[-1], RESTART_LOOK)
         self.assertEqual(s.read_file(script_path(s), binary=True), earlier, "not replaced, not appended to")
         s.press("No")
         s.wait_for(lambda: not s.msgboxes(), 10, what="the question to go")

@@ -17,13 +17,12 @@ from pathlib import Path
 import fault_table
 import install_support as inst
 import net_support as net
+from install_support import FAILING_PACKAGE
+from product import BAND, FACE
 
-NAME = b"MORVELT_2.0_Setup.exe"
+NAME = inst.PACKAGE.encode()
 ERROR_PAGE = b"<html><head><title>500 Internal Server Error</title></head><body>Server error</body></html>"
-FAILING_PACKAGE = {"MORVELT_FAKE_EXIT": "3", "MORVELT_FAKE_NOINSTALL": "1"}
 WINEDEBUG = "trace+text,trace+urlmon,+timestamp"
-FACE = (240, 240, 240)
-BAND = (118, 136, 154)
 
 # Files the prefix itself writes while programs run (registry hives live outside drive_c):
 # the fakes' logs, the tools the harness copies in, Wine's URL cache and the explorer's state.

@@ -12,8 +12,7 @@ from install_support import (
     CLOSE_PRODUCT, CONNECTING, DOWNLOAD_FAILED, INSTALL_BUTTON, INSTALLED, INSTALLING, LAUNCH_BUTTON,
     NOT_INSTALLED, PACKAGE, PBST_ERROR, PBST_NORMAL, PRODUCT_DIR, PRODUCT_EXE, RESTART_LOOK, RESUME_SCRIPT,
     SUCCESS_RESTART_QUESTION, WM_APP, InstallCase, compress_downloads, field, request_kind, with_brief)
-
-UUID = re.compile(r"^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$")
+from product import UUID
 
 
 def bar_colour(shot, window, bar):

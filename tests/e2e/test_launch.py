@@ -7,11 +7,8 @@ import time
 import unittest
 
 from harness import Session
+from product import LAUNCH_BUTTON, PACKAGE, PRODUCT_DIR, PRODUCT_EXE
 
-PACKAGE = "MORVELT_2.0_Setup.exe"
-LAUNCH_TEXT = "Close and Launch MORVELT"
-PRODUCT_FOLDER = "C:\\Program Files (x86)\\Quorbin\\Vantrelisk"
-PRODUCT_EXE = PRODUCT_FOLDER + "\\MORVELT.exe"
 # Long enough to outlive the installer, short enough not to hold up the teardown.
 PRODUCT_LIFETIME_MS = 25000  # the close must come well before: 20 s on a loaded, emulated machine
 
@@ -46,13 +43,13 @@ class LaunchCase(unittest.TestCase):
         w = s.main_window()
         left, top = w["rect"][:2]
         s.click(left + 250, top + 260)
-        s.wait_for(lambda: self.launch_button(s), 60, what="the %r button" % LAUNCH_TEXT)
+        s.wait_for(lambda: self.launch_button(s), 60, what="the %r button" % LAUNCH_BUTTON)
         self.assertIsNone(s.fake_log("product"), "nothing has started the product before the click")
         return app
 
     def launch_button(self, s):
         button = s.control(s.main_window(), cls="Button")
-        return button if button and button["text"] == LAUNCH_TEXT and button["enabled"] else None
+        return button if button and button["text"] == LAUNCH_BUTTON and button["enabled"] else None
 
     def click_launch(self, s):
         w = s.main_window()
@@ -81,7 +78,7 @@ class LaunchCase(unittest.TestCase):
         self.assertEqual(reports[-1]["query"]["session"], reports[0]["query"]["session"])
         self.assertEqual(s.msgboxes(), [], "no message box, from the installer or the shell")
 
-    def assertStartedByShell(self, s, start, explorers, folder=PRODUCT_FOLDER):
+    def assertStartedByShell(self, s, start, explorers, folder=PRODUCT_DIR):
         exe = folder + "\\MORVELT.exe"
         self.assertEqual(start["cmdline"], '"%s"' % exe, "the product gets no arguments")
         self.assertEqual(start["exe"].lower(), exe.lower())
@@ -137,7 +134,7 @@ class TestLaunchThroughTheShell(LaunchCase):
         (s.prefix / "drive_c" / "Apps").mkdir()  # the shell names only a folder that exists
         app = self.install(s)
         self.assertTrue(s.exists("C:\\Apps\\Quorbin\\Vantrelisk\\MORVELT.exe"), "the package installed below C:\\Apps")
-        self.assertFalse(s.exists(PRODUCT_FOLDER))
+        self.assertFalse(s.exists(PRODUCT_DIR))
         explorers = self.processes(s, "explorer.exe")
         self.click_launch(s)
         self.assertStartedByShell(s, self.product_start(s), explorers, folder="C:\\Apps\\Quorbin\\Vantrelisk")

@@ -7,15 +7,14 @@ import unittest
 
 import net_support as net
 from harness import Session
+from install_support import FAILING_PACKAGE
+from product import PACKAGE
 
-NAME = b"MORVELT_2.0_Setup.exe"
+NAME = PACKAGE.encode()
 ERROR_PAGE = b"<html><head><title>500 Internal Server Error</title></head></html>"
 # Room for a name in the 2048-unit download URL: 2047 units less the fixed prefix.
 URL_ROOM = 2047 - len(net.URL_PREFIX)
 
-# The package fails quickly and installs nothing, so that the button is offered again after
-# every attempt and one installer process can run one body after another.
-FAILING_PACKAGE = {"MORVELT_FAKE_EXIT": "3", "MORVELT_FAKE_NOINSTALL": "1"}
 
 
 class LookupCase(unittest.TestCase):
@@ -225,7 +224,7 @@ class TestDownloadCutShort(LookupCase):
             self.assertEqual((box["text"], box["title"], box["icon"]), (net.DOWNLOAD_FAILED, net.CAPTION, "error"))
             # The failure texts and the normal layout are in place before the box asks for OK.
             _, button, bar, link = net.controls(s)
-            self.assertEqual((bar["rect"], button["rect"], link["visible"]), (net.BAR_NORMAL, net.BUTTON_NORMAL, False))
+            self.assertEqual((tuple(bar["rect"]), tuple(button["rect"]), link["visible"]), (net.BAR_NORMAL, net.BUTTON_NORMAL, False))
             trace = net.wait_trace(s, app, lambda t: net.DOWNLOAD_FAILED in [d["text"] for d in t.status_lines()],
                                    what="the download-failed status")
             s.press("OK")

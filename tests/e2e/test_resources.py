@@ -23,13 +23,10 @@ import fault_table
 import net_support as net
 from harness import tools_dir
 from install_support import (
-    DOWNLOAD_FAILED, NOT_INSTALLED, PACKAGE, InstallCase, request_kind)
-from product import TUTORIAL_URL
+    DOWNLOAD_FAILED, FAILING_PACKAGE, NOT_INSTALLED, PACKAGE, InstallCase, request_kind)
+from product import TUTORIAL_LINK, TUTORIAL_URL
 
 MIB = 1 << 20
-TUTORIAL_LINK = "Watch MORVELT Tutorial"
-# The package fails quickly and installs nothing: after each attempt the button is offered again.
-FAILING_PACKAGE = {"MORVELT_FAKE_EXIT": "3", "MORVELT_FAKE_NOINSTALL": "1"}
 ATTEMPTS = 5
 TUTORIAL_PRESSES = 100
 # The tutorial link stays shown while the download stands still at 60 %.

@@ -12,7 +12,7 @@ import time
 import unittest
 
 from harness import INSTALLER_WIN_PATH, MAIN_CLASS, Session, installer_path
-from restart_support import (CAPTION, DEFAULT_QUESTION, PBST_ERROR, QUORBIN, RESTART_TEXT, SUCCESS_QUESTION,
+from restart_support import (CAPTION, DEFAULT_RESTART_QUESTION, PBST_ERROR, QUORBIN, RESTART_LOOK, SUCCESS_RESTART_QUESTION,
                              TRACE, click_install, close_window, error_state_requests, install_previous, lock,
                              pending_deletions, report_types, script_bytes, script_path, serve_package,
                              status_line_pixels, status_texts, temp_folder, tree, wait_outcome,
@@ -63,7 +63,7 @@ class RestartCase(unittest.TestCase):
         if bar["state"] != PBST_ERROR:
             self.assertEqual(bar["state"], 1)
             self.assertGreaterEqual(error_state_requests(out), 1, "the error state was asked for")
-        self.assertEqual(status_texts(out)[-1], RESTART_TEXT)
+        self.assertEqual(status_texts(out)[-1], RESTART_LOOK)
         shot = s.screenshot(label)
         if s.msgboxes():
             return w  # the question lies over the status line
@@ -92,7 +92,7 @@ class TestRestartPath(RestartCase):
     def test_locked_file_leads_to_the_look_the_script_and_the_question(self):
         s = self.session()
         p, out, box = self.reach_restart_path(s, "/i")
-        self.assertQuestion(box, DEFAULT_QUESTION)
+        self.assertQuestion(box, DEFAULT_RESTART_QUESTION)
         w = self.assertRestartLook(s, out, "restart-look")
 
         # Everything else went; the locked file and the folders it lies in wait for the restart,
@@ -118,7 +118,7 @@ class TestRestartPath(RestartCase):
     def test_the_whole_cycle_resumes_with_the_package_it_has(self):
         s = self.session(desktop=True)
         p, out, box = self.reach_restart_path(s, "/i", "/l")
-        self.assertQuestion(box, DEFAULT_QUESTION)
+        self.assertQuestion(box, DEFAULT_RESTART_QUESTION)
         self.assertEqual(s.read_file(script_path(s), binary=True), script_bytes(INSTALLER_ANSI, b"/c /l"))
         self.assertEqual(pending_deletions(s), [LOCKED, QUORBIN + "\\Vesk\\data"])
         package = s.read_file(self.package_file(s), binary=True)
@@ -173,7 +173,7 @@ class TestRestartPath(RestartCase):
         write_file(s, script_path(s), earlier)
         outcome, w = wait_outcome(s)
         self.assertEqual(outcome, "question")
-        self.assertQuestion(s.wait_msgbox(), DEFAULT_QUESTION)
+        self.assertQuestion(s.wait_msgbox(), DEFAULT_RESTART_QUESTION)
         self.assertEqual(s.read_file(script_path(s), binary=True), earlier)
         self.assertRestartLook(s, app.stdout_path, "earlier-script")
 
@@ -184,7 +184,7 @@ class TestRestartPendingStart(RestartCase):
         present = script_bytes(b"C:\\Somewhere\\MORVELTSetup.exe", b"/c /l")
         write_file(s, script_path(s), present)
         app = s.start_installer("/i", "/l", env={"WINEDEBUG": TRACE})
-        self.assertQuestion(s.wait_msgbox(20), DEFAULT_QUESTION)
+        self.assertQuestion(s.wait_msgbox(20), DEFAULT_RESTART_QUESTION)
         w = self.assertRestartLook(s, app.stdout_path, "pending-start")
         answer(s, "No", w)
         click_install(s, w)
@@ -201,7 +201,7 @@ class TestRestartPendingStart(RestartCase):
         shutil.copy2(installer_path(), s.host_path(INSTALLER_WIN_PATH))
         p, out = start_restricted(s, INSTALLER_WIN_PATH, env={"WINEDEBUG": TRACE})
         w = s.main_window()
-        s.wait_for(lambda: status_texts(out)[-1:] == [RESTART_TEXT], 10, what="the restart-pending look")
+        s.wait_for(lambda: status_texts(out)[-1:] == [RESTART_LOOK], 10, what="the restart-pending look")
         time.sleep(2.0)
         self.assertEqual(s.msgboxes(), [], "no question without the privilege")
         self.assertRestartLook(s, out, "no-privilege")
@@ -209,7 +209,7 @@ class TestRestartPendingStart(RestartCase):
         s.wait_no_window()
         # The same start keeping the privilege asks: so the missing privilege made the difference.
         p, out = start_restricted(s, INSTALLER_WIN_PATH, keep=True, env={"WINEDEBUG": TRACE})
-        self.assertQuestion(s.wait_msgbox(20), DEFAULT_QUESTION)
+        self.assertQuestion(s.wait_msgbox(20), DEFAULT_RESTART_QUESTION)
 
 
 class TestSetupWindowRestart(RestartCase):
@@ -218,7 +218,7 @@ class TestSetupWindowRestart(RestartCase):
         app = s.start_installer("/i", "/l", env={"WINEDEBUG": TRACE, "MORVELT_FAKE_WINDOW": "1"})
         outcome, w = wait_outcome(s)
         self.assertEqual(outcome, "question")
-        self.assertQuestion(s.wait_msgbox(), SUCCESS_QUESTION)
+        self.assertQuestion(s.wait_msgbox(), SUCCESS_RESTART_QUESTION)
         self.assertIn("exit code=0", s.fake_log("package"))
         self.assertIn("window shown", s.fake_log("package"))
         self.assertRestartLook(s, app.stdout_path, "setup-window")
