@@ -18,30 +18,21 @@ import unittest
 from pathlib import Path
 from urllib.parse import unquote
 
-from harness import MAIN_CLASS, Session
+from harness import MAIN_CLASS, ScenarioCase
 
 from product import (  # noqa: F401 (the scenarios take these names from here too)
     ABORT_QUESTION, ABORTED_DURING_DOWNLOAD, ABORTED_DURING_INSTALL, ABORTED_OTHER, CAPTION, CLOSE_PRODUCT,
     CLOSED_AFTER_SUCCESS, CLOSED_WITH_LAUNCH, CONNECTING, DOWNLOAD_FAILED, DOWNLOAD_FINISHED, INSTALL_BUTTON,
     INSTALL_FAILED, INSTALL_STARTED, INSTALL_SUCCEEDED, INSTALLED, INSTALLING, LAUNCH_BUTTON, NOT_INSTALLED,
     PACKAGE, PACKAGE_RECORD_KEY, PBST_ERROR, PBST_NORMAL, PRODUCT_DIR, PRODUCT_EXE, RESTART_LOOK, RESUME_SCRIPT,
-    SETUP_STARTED, SUCCESS_RESTART_QUESTION, WELCOME_LINE, WM_APP, WM_CLOSE, WM_COMMAND)
+    SETUP_STARTED, SUCCESS_RESTART_QUESTION, WM_APP, WM_CLOSE, WM_COMMAND)
+from wine_trace import Trace
 
 # The package fails quickly and installs nothing: after each attempt the button is offered again, so
 # one installer process can run attempt after attempt.
 FAILING_PACKAGE = {"MORVELT_FAKE_EXIT": "3", "MORVELT_FAKE_NOINSTALL": "1"}
 
 TRACE = "+timestamp,+text"
-_DRAW = re.compile(r'^(\d+\.\d+):([0-9a-f]+):trace:text:DrawTextExW L"(.*)", -?\d+, '
-                   r'\[\((-?\d+),(-?\d+)\)-\((-?\d+),(-?\d+)\)\]')
-# The status line's rectangle is (0,133)-(500, offset+163), the detail line's (0,133)-(500, offset+193),
-# with the layout offset 0, or -40 while the layout is expanded. The expanded status rectangle is
-# upside down, and is drawn as the 30-pixel rectangle around the same mid-line; the expanded detail
-# rectangle (0,133)-(500,153) is not, and is drawn as it is (a sample painted only after the
-# expansion, as on a slow machine, was not counted before).
-_LINES = {(133, 163): "status", (113, 143): "status", (133, 193): "detail", (133, 153): "detail"}
-_ERROR_STATE = re.compile(r"fixme:progress:ProgressWindowProc state 0*2 not yet handled")
-
 
 class Run:
     """One installer process and the texts it painted."""
@@ -53,45 +44,18 @@ class Run:
     def pid(self):
         return self.s.main_window(visible=False)["pid"]
 
-    def drawn(self):
-        """(kind, text) of every status and detail line drawn so far, in order."""
-        out = []
-        path = Path(self.app.stdout_path)
-        text = path.read_text(errors="replace") if path.exists() else ""
-        for line in text.splitlines():
-            m = _DRAW.match(line)
-            if not m:
-                continue
-            left, top, right, bottom = (int(m.group(i)) for i in range(4, 8))
-            kind = _LINES.get((top, bottom)) if (left, right) == (0, 500) else None
-            if kind == "status" and m.group(3) == WELCOME_LINE:
-                kind = "welcome"
-            if kind:
-                out.append((kind, m.group(3)))
-        return out
+    def trace(self):
+        return Trace(self.app.stdout_path)
 
     def error_state_requests(self):
-        """How often the bar was told to enter its error state. Wine 8's progress bar does not
-        implement states: it keeps answering PBST_NORMAL and drawing in the normal colour, and
-        logs each request it cannot handle, which is what this counts."""
-        path = Path(self.app.stdout_path)
-        text = path.read_text(errors="replace") if path.exists() else ""
-        return len(_ERROR_STATE.findall(text))
+        return self.trace().error_state_requests()
 
     def statuses(self):
         """The status lines drawn, each change once: what a user watching the window read."""
-        seen = []
-        for kind, text in self.drawn():
-            if kind == "status" and (not seen or seen[-1] != text):
-                seen.append(text)
-        return seen
+        return self.trace().statuses()
 
     def details(self):
-        seen = []
-        for kind, text in self.drawn():
-            if kind == "detail" and (not seen or seen[-1] != text):
-                seen.append(text)
-        return seen
+        return self.trace().details()
 
 
 def request_kind(r):
@@ -131,11 +95,8 @@ def compress_downloads(statuses):
     return out
 
 
-class InstallCase(unittest.TestCase):
+class InstallCase(ScenarioCase):
     """Sessions, the installer, its window and the server's record, for the scenarios."""
-
-    def session(self, **options):
-        return self.enterContext(Session(self, **options))
 
     def closing_session(self, **options):
         """A session for timing a close. Without a window manager on the display, Wine's X11
@@ -194,15 +155,6 @@ class InstallCase(unittest.TestCase):
     def wait_attempt_over(self, s, timeout=40):
         """Waits for the final state of an attempt: the button enabled and the bar without marquee."""
         return self.wait_ui(s, lambda w, b, p: b["enabled"] and not p["marquee"], timeout, "the attempt to end")
-
-    def button_centre(self, s):
-        w, b, _ = self.ui(s)
-        left, top = w["rect"][:2]
-        r = b["rect"]
-        return left + (r[0] + r[2]) // 2, top + (r[1] + r[3]) // 2
-
-    def click_install(self, s):
-        s.click(*self.button_centre(s))
 
     def click_close_glyph(self, s):
         """Clicks the close glyph; answers when, in Unix milliseconds (as the driver's press does),

@@ -2,9 +2,9 @@
 down, the prefix's pending deletions and all-users Startup folder, the texts the installer draws,
 the processes of a session, and a launcher that starts a program without the shutdown privilege.
 
-Painted texts are read from Wine's own trace of DrawTextExW (the installer runs with
-WINEDEBUG=trace+text), which names every text with the rectangle it was drawn into; the scenarios
-check the pixels of the same band as well.
+Painted texts are read through wine_trace (the installer runs with WINEDEBUG=trace+text), which
+names every text with the rectangle it was drawn into; the scenarios check the pixels of the same
+band as well.
 """
 
 import fcntl
@@ -21,6 +21,7 @@ from product import (  # noqa: F401 (the scenarios take these names from here to
     BLACK, CAPTION, COMPONENTS, DEFAULT_RESTART_QUESTION, INSTALL_COMMAND, PACKAGE, PBST_ERROR, PRODUCT_KEY,
     QUORBIN, RESTART_LOOK, STATUS_RECT, SUCCESS_RESTART_QUESTION, UNINSTALLERS, UNINSTALLING, WM_CLOSE,
     WM_COMMAND)
+from wine_trace import Trace
 
 SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
 SHELL_FOLDERS = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders"
@@ -126,33 +127,14 @@ def temp_folder(s):
 
 # ---- what the installer shows -----------------------------------------------------------------
 
-_DRAW = re.compile(r'trace:text:DrawTextExW L"((?:[^"\\]|\\.)*)", -?\d+, \[\((-?\d+),(-?\d+)\)-\((-?\d+),(-?\d+)\)\]')
-
-
-def _unescape(text):
-    # Wine quotes a backslash and a quotation mark with a backslash; the texts here are ASCII.
-    return re.sub(r"\\(.)", r"\1", text)
-
-
-def drawn(out_path):
-    """(text, rect) for every DrawTextExW call in a process's output, in order."""
-    text = Path(out_path).read_text(errors="replace") if Path(out_path).exists() else ""
-    return [(_unescape(m.group(1)), tuple(int(m.group(i)) for i in range(2, 6))) for m in _DRAW.finditer(text)]
-
-
 def status_texts(out_path):
-    """The texts drawn into the status line, in order, repeats collapsed."""
-    out = []
-    for text, rect in drawn(out_path):
-        if rect == STATUS_RECT and (not out or out[-1] != text):
-            out.append(text)
-    return out
+    """The texts drawn into the status line of the normal layout, in order, repeats collapsed."""
+    return Trace(out_path).statuses(expanded=False, welcome=True)
 
 
 def error_state_requests(out_path):
     """How often Wine's progress bar was asked for the error state it cannot draw."""
-    text = Path(out_path).read_text(errors="replace") if Path(out_path).exists() else ""
-    return len(re.findall(r"fixme:progress:ProgressWindowProc state 0*2 not yet handled", text))
+    return Trace(out_path).error_state_requests()
 
 
 def status_line_pixels(shot, window):
@@ -172,7 +154,9 @@ def close_window(s, window):
     s.driver("post", window["hwnd"], WM_CLOSE, 0, 0)
 
 
-def click_install(s, window):
+def post_install_command(s, window):
+    """The install button's command posted to the window: reaches the handler even while the
+    button is disabled, where a click would not."""
     s.driver("post", window["hwnd"], WM_COMMAND, INSTALL_COMMAND, 0)
 
 

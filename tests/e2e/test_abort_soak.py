@@ -44,8 +44,6 @@ def percent_shown(run):
     return int(shown[-1].split()[-1].rstrip("%")) if shown else -1
 
 
-
-
 class Rep:
     """One repetition's record."""
 
@@ -67,8 +65,7 @@ class AbortSoak(InstallCase):
         print("\nabort soak %s: seed=%d repeats=%d (E2E_ABORT_SEED, E2E_ABORT_REPEATS replay it)"
               % (stage, SEED, REPEATS), file=sys.stderr, flush=True)
         row = fault_table.Row(self, fault)
-        s = self.closing_session()
-        self.prepare(s)
+        s = self.closing_session()  # set up by the stage's prepare(s)
         temp = self.temp_folder(s)
         temp_before = sorted(p.name for p in temp.iterdir())
         reps, failures = [], []
@@ -115,9 +112,6 @@ class AbortSoak(InstallCase):
                     "kept while the package runs from it, deletable once it ended" if package_stays else "gone"))
         row.lost("nothing")
         return reps
-
-    def prepare(self, s):
-        pass
 
     @staticmethod
     def describe(kinds):

@@ -6,7 +6,7 @@ import re
 import time
 import unittest
 
-from harness import Session
+from harness import ScenarioCase
 from product import LAUNCH_BUTTON, PACKAGE, PRODUCT_DIR, PRODUCT_EXE
 
 # Long enough to outlive the installer, short enough not to hold up the teardown.
@@ -30,19 +30,15 @@ def program_files_at(folder):
             '"ProgramFilesDir"="%s"\n' % folder.replace("\\", "\\\\"))
 
 
-class LaunchCase(unittest.TestCase):
-    def session(self, **options):
-        s = self.enterContext(Session(self, **options))
+class LaunchCase(ScenarioCase):
+    def prepare(self, s):
         s.set_download(PACKAGE, file=s.fake("package_fake.exe"))
         (s.host_path("C:\\fakes") / "product_lifetime_ms").write_text(str(PRODUCT_LIFETIME_MS))
-        return s
 
     def install(self, s, env=None):
         """Runs the installer, clicks "Download and Install" and waits for the launch button."""
         app = s.start_installer(env=env)
-        w = s.main_window()
-        left, top = w["rect"][:2]
-        s.click(left + 250, top + 260)
+        self.click_install(s)
         s.wait_for(lambda: self.launch_button(s), 60, what="the %r button" % LAUNCH_BUTTON)
         self.assertIsNone(s.fake_log("product"), "nothing has started the product before the click")
         return app

@@ -6,7 +6,7 @@ import re
 import time
 import unittest
 
-from harness import Session
+from harness import ScenarioCase
 from product import (BLUE, FACE, GREY, LICENCE, LICENCE_URL, PACKAGE, PRIVACY, PRIVACY_URL, TUTORIAL,
                      TUTORIAL_URL)
 
@@ -16,9 +16,9 @@ WM_KEYDOWN, WM_KEYUP, WM_CHAR = 0x0100, 0x0101, 0x0102
 VK_RETURN, VK_SPACE, VK_TAB = 0x0D, 0x20, 0x09
 
 
-class LinkCase(unittest.TestCase):
+class LinkCase(ScenarioCase):
     def open(self):
-        s = self.enterContext(Session(self))
+        s = self.session()
         app = s.start_installer()
         w = s.main_window()
         s.wait_requests("/wp-json/hlv/api", 1)

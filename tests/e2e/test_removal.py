@@ -7,7 +7,7 @@ import re
 import shutil
 import unittest
 
-from harness import INSTALLER_WIN_PATH, Session, installer_path
+from harness import INSTALLER_WIN_PATH, ScenarioCase, installer_path
 from restart_support import (COMPONENTS, close_window, DEFAULT_RESTART_QUESTION, PRODUCT_KEY, QUORBIN, TRACE, UNINSTALLERS,
                              UNINSTALLING, cmd_script, install_previous, pending_deletions, registered_value,
                              report_types, script_path, serve_package, status_line_pixels, status_texts, tree,
@@ -29,11 +29,9 @@ def lines(log, event):
     return [line for line in (log or "").splitlines() if line.startswith(event + " ")]
 
 
-class RemovalCase(unittest.TestCase):
-    def session(self, **options):
-        s = self.enterContext(Session(self, **options))
+class RemovalCase(ScenarioCase):
+    def prepare(self, s):
         serve_package(s)
-        return s
 
     def run_attempt(self, s, *args, env=None, timeout=60):
         knobs = {"WINEDEBUG": TRACE}

@@ -190,7 +190,7 @@ class TestHandles(ResourceCase):
         # One more attempt, whose download stands still at 60 % with the tutorial link shown.
         s.set_download(PACKAGE, size=STALLED_SIZE, rate=STALLED_RATE, stall_after=STALL_AFTER)
         since = len(s.requests())
-        net.press_install(s)
+        self.click_install(s)
         s.wait_for(lambda: s.control(s.main_window(), text=TUTORIAL_LINK)["visible"], 30, what="the tutorial link")
         s.wait_for(lambda: "Downloading MORVELT... 60%" in run.statuses(), 30, what="the download at 60 %")
         w, link = s.main_window(), s.control(s.main_window(), text=TUTORIAL_LINK)
@@ -296,7 +296,7 @@ class TestWorkingSet(ResourceCase):
         self.assertLess(abs(idle["working_set"] - idle_proc["VmRSS"]), MIB, (idle["working_set"], idle_proc))
 
         since = len(s.requests())
-        net.press_install(s)
+        self.click_install(s)
         started = time.monotonic()
         samples = []
         while True:

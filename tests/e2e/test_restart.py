@@ -11,9 +11,9 @@ import shutil
 import time
 import unittest
 
-from harness import INSTALLER_WIN_PATH, MAIN_CLASS, Session, installer_path
+from harness import INSTALLER_WIN_PATH, MAIN_CLASS, ScenarioCase, Session, installer_path
 from restart_support import (CAPTION, DEFAULT_RESTART_QUESTION, PBST_ERROR, QUORBIN, RESTART_LOOK, SUCCESS_RESTART_QUESTION,
-                             TRACE, click_install, close_window, error_state_requests, install_previous, lock,
+                             TRACE, post_install_command, close_window, error_state_requests, install_previous, lock,
                              pending_deletions, report_types, script_bytes, script_path, serve_package,
                              status_line_pixels, status_texts, temp_folder, tree, wait_outcome,
                              windows_processes, write_file, start_restricted, answer)
@@ -22,11 +22,9 @@ LOCKED = QUORBIN + "\\Vesk\\data\\cache.bin"
 INSTALLER_ANSI = INSTALLER_WIN_PATH.encode("ascii")
 
 
-class RestartCase(unittest.TestCase):
-    def session(self, **options):
-        s = self.enterContext(Session(self, **options))
+class RestartCase(ScenarioCase):
+    def prepare(self, s):
         serve_package(s)
-        return s
 
     def reach_restart_path(self, s, *args, env=None, installer=None):
         """A previous installation with a locked file, and an attempt that meets it. Returns the
@@ -107,7 +105,7 @@ class TestRestartPath(RestartCase):
         # No keeps the look; the install command does nothing.
         answer(s, "No", w)
         self.assertEqual(s.msgboxes(), [])
-        click_install(s, w)
+        post_install_command(s, w)
         time.sleep(1.0)
         self.assertEqual(len(s.requests("/index.php")), 1, "no second attempt")
         self.assertRestartLook(s, out, "after-no")
@@ -187,7 +185,7 @@ class TestRestartPendingStart(RestartCase):
         self.assertQuestion(s.wait_msgbox(20), DEFAULT_RESTART_QUESTION)
         w = self.assertRestartLook(s, app.stdout_path, "pending-start")
         answer(s, "No", w)
-        click_install(s, w)
+        post_install_command(s, w)
         time.sleep(1.5)
         # "/i" and "/l" are ignored: no attempt, only the start-up report.
         self.assertEqual(report_types(s), [1])

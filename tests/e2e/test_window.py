@@ -5,15 +5,12 @@ import re
 import time
 import unittest
 
-from harness import BUILD, Image, Session
+from harness import BUILD, Image, ScenarioCase
 from product import (BAND, BLACK, CAPTION, CONTROLS, FACE, GREY, HEIGHT, PBST_NORMAL, UUID, WHITE, WIDTH, WS_BORDER,
                      WS_CAPTION, WS_POPUP, WS_SYSMENU, WS_THICKFRAME, WS_VISIBLE)
 
 
-class WindowCase(unittest.TestCase):
-    def session(self, **options):
-        return self.enterContext(Session(self, **options))
-
+class WindowCase(ScenarioCase):
     def open(self, *args, **options):
         """A session with the installer started with args; returns (session, process, window).
         The window is read once the start-up report has arrived: the window is moved to the
