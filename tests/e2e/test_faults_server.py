@@ -5,7 +5,8 @@ and their types, the lookup, the download request and its exact target) and what
 
 One installer process runs many attempts (a click each), so the faults share a session; the
 package fake exits with 3 and installs nothing, so every attempt that gets as far as the package
-ends failed, with the button offered again.
+ends failed, with the button offered again. The one home of the refused certificates: also a
+fresh "/i" start before a server the prefix cannot trust, whose reports and lookup all fail.
 """
 
 import os
@@ -323,6 +324,46 @@ class TestTlsAndUnreachable(ServerFaultCase):
 
         self.close_and_check_disk(s)
         self.finish_rows()
+
+    def test_untrusted_certificate_fails_reports_and_lookup_silently(self):
+        s = self.session(server="untrusted")
+        app = s.start_installer("/i", env={"WINEDEBUG": net.TRACE_TEXT + ",trace+winhttp"})
+        window = s.main_window()
+        self.assertTrue(window["visible"])
+        time.sleep(2)  # the start-up report would have arrived by now
+        self.assertEqual(s.requests(), [])
+        self.assertTrue(app.running, "a refused report must not end the program")
+        box = s.wait_msgbox(20)
+        self.assertEqual((box["text"], box["title"], box["icon"]), (net.DOWNLOAD_FAILED, net.CAPTION, "error"))
+        self.assertEqual([b["text"] for b in box["buttons"]], ["OK"])
+        s.press("OK")
+        trace = net.wait_trace(s, app, lambda t: net.NOT_INSTALLED in [d["text"] for d in t.status_lines()],
+                               what="the not-installed status")
+        shown = [d["text"] for d in trace.status_lines()]
+        self.assertLess(shown.index(net.CONNECTING), shown.index(net.NOT_INSTALLED), shown)
+        time.sleep(1.0)
+        log = s.server_log()
+        self.assertEqual(net.requests_of(log), [], "no request gets through a refused handshake")
+        # The start-up report, the attempt's start report and the lookup each opened a TLS
+        # connection; WinHTTP checks the chain after the handshake and then leaves without a
+        # request, which the server records as a connection without request.
+        refused = [r for r in log if r["kind"] in ("tls_error", "no_request")]
+        self.assertEqual(len(refused), 3, log)
+        # Each of the three failed in sending and closed what it had opened, newest first.
+        exchanges = net.http_exchanges(trace)
+        self.assertEqual(len(exchanges), 3)
+        targets = sorted(c[1].split('L"')[2].split('"')[0] for ex in exchanges for c in ex["calls"]
+                         if c[0] == "WinHttpOpenRequest")
+        self.assertEqual([t.split("&type=")[-1] if "&type=" in t else "lookup" for t in targets],
+                         ["lookup", "0", "1"])
+        for ex in exchanges:
+            target = [c[1].split('L"')[2].split('"')[0] for c in ex["calls"] if c[0] == "WinHttpOpenRequest"][0]
+            net.check_exchange(self, ex, target, answered=False)
+        _, button, bar, _ = net.controls(s)
+        self.assertTrue(button["enabled"])
+        self.assertEqual(button["text"], "Download and Install")
+        self.assertEqual((bar["pos"], bar["marquee"]), (200, False))
+        self.assertTrue(app.running)
 
 
 class TestSilentServer(ServerFaultCase):
