@@ -13,6 +13,7 @@ import os
 import re
 import shutil
 import subprocess
+import time
 from pathlib import Path
 
 from harness import E2E_DIR
@@ -158,6 +159,50 @@ def post_install_command(s, window):
     """The install button's command posted to the window: reaches the handler even while the
     button is disabled, where a click would not."""
     s.driver("post", window["hwnd"], WM_COMMAND, INSTALL_COMMAND, 0)
+
+
+class RestartLookChecks:
+    """Checks of the restart question and the restart-pending look, for a unittest case."""
+
+    def assertQuestion(self, box, text):
+        self.assertEqual(box["text"], text)
+        self.assertEqual(box["title"], CAPTION)
+        self.assertEqual(box["icon"], "question")
+        self.assertEqual([b["text"] for b in box["buttons"]], ["Yes", "No"])
+
+    def assertRestartLook(self, s, out, label):
+        w = s.main_window()
+        button = s.control(w, cls="Button")
+        bar = s.control(w, cls="msctls_progress32")
+        self.assertFalse(button["enabled"], "the install button is disabled")
+        self.assertEqual(bar["range"], [0, 200])
+        self.assertEqual(bar["pos"], 200, "the bar stands full")
+        self.assertFalse(bar["marquee"])
+        # Wine 8's progress bar does not draw the error state: it answers PBM_GETSTATE with 1 and
+        # notes "state 2 not yet handled" for the request, which is what is checked there.
+        if bar["state"] != PBST_ERROR:
+            self.assertEqual(bar["state"], 1)
+            self.assertGreaterEqual(error_state_requests(out), 1, "the error state was asked for")
+        self.assertEqual(status_texts(out)[-1], RESTART_LOOK)
+        shot = s.screenshot(label)
+        if s.msgboxes():
+            return w  # the question lies over the status line
+        ink = status_line_pixels(shot, w)
+        self.assertGreater(len(ink), 200, "the status line is written in black")
+        xs = [x for x, _ in ink]
+        self.assertAlmostEqual((min(xs) + max(xs)) / 2, 250, delta=3, msg="centred")
+        return w
+
+    def assertClosesQuietly(self, s, process, window):
+        """Closing in the restart-pending state: no question, no report, the process ends with 0."""
+        requests_before = len(s.requests())
+        close_window(s, window)
+        code = s.wait_for(lambda: process.poll() is not None and ("exit", process.poll()), 15,
+                          what="the installer to end")[1]
+        self.assertEqual(code, 0)
+        self.assertEqual(s.msgboxes(), [], "closing asked nothing")
+        time.sleep(1.0)  # room for a report that should not come
+        self.assertEqual(len(s.requests()), requests_before, [r["raw"] for r in s.requests()[requests_before:]])
 
 
 # ---- processes --------------------------------------------------------------------------------

@@ -13,6 +13,7 @@ from install_support import (
     NOT_INSTALLED, PACKAGE, PBST_ERROR, PBST_NORMAL, PRODUCT_DIR, PRODUCT_EXE, RESTART_LOOK, RESUME_SCRIPT,
     SUCCESS_RESTART_QUESTION, WM_APP, InstallCase, compress_downloads, field, request_kind, with_brief)
 from product import UUID
+from restart_support import RestartLookChecks, answer, pending_deletions, script_path
 
 
 def bar_colour(shot, window, bar):
@@ -177,12 +178,15 @@ class TestFailedPackage(InstallAssertions):
         self.assertEqual(self.package_log(s).count("started cmdline=[ /S]"), 2)
 
 
-class TestPackageWindow(InstallAssertions):
+class TestPackageWindow(RestartLookChecks, InstallAssertions):
     def test_seen_setup_window_then_exit_0_asks_for_a_restart(self):
+        """The package's own setup window seen, then exit code 0: the restart question, the
+        restart-pending look, no resume script (nothing to continue), and a quiet close that keeps
+        the package file and schedules nothing. "/l" launches nothing while a restart is pending."""
         s = self.session()
         self.serve_package(s)
         # Created hidden: only the installer's raising can show it.
-        run = self.start(s, "/i", env={"MORVELT_FAKE_WINDOW": "hidden", "MORVELT_FAKE_DELAY_MS": "1500"})
+        run = self.start(s, "/i", "/l", env={"MORVELT_FAKE_WINDOW": "hidden", "MORVELT_FAKE_DELAY_MS": "1500"})
         box = self.wait_box(s, SUCCESS_RESTART_QUESTION, 30)
         w, b, p = self.ui(s)
         self.assertBox(box, SUCCESS_RESTART_QUESTION, "question", ["Yes", "No"], w)
@@ -192,8 +196,10 @@ class TestPackageWindow(InstallAssertions):
         self.assertIn("window shown", log[created:], "the installer showed the package's window")
         self.assertIn("window activated", log[created:], "and brought it to the front")
         self.assertIn("exit code=0", log)
+        self.assertRestartLook(s, run.app.stdout_path, "setup-window")
+        self.assertFalse(s.exists(script_path(s)), "nothing to continue after this restart")
         s.screenshot("restart-question")
-        s.press("No")
+        answer(s, "No", w)
         s.wait_for(lambda: not s.msgboxes(), 5, what="the question to close")
 
         time.sleep(0.5)  # room for a final reset that must not come
@@ -209,6 +215,10 @@ class TestPackageWindow(InstallAssertions):
         shot = s.screenshot("restart-look")
         self.assertTrue(filled(bar_end_colour(shot, w, p)), "the bar drawn full")
         self.assertTrue(run.app.running)
+        self.assertRestartLook(s, run.app.stdout_path, "setup-window-after-no")
+        self.assertClosesQuietly(s, run.app.popen, w)
+        self.assertTrue(self.package_file(s).exists(), "the package file stays")
+        self.assertEqual(pending_deletions(s), [])
 
     def test_seen_setup_window_then_failure_skips_the_final_reset(self):
         s = self.session()

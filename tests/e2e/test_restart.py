@@ -12,17 +12,17 @@ import time
 import unittest
 
 from harness import INSTALLER_WIN_PATH, MAIN_CLASS, ScenarioCase, Session, installer_path
-from restart_support import (CAPTION, DEFAULT_RESTART_QUESTION, PBST_ERROR, QUORBIN, RESTART_LOOK, SUCCESS_RESTART_QUESTION,
-                             TRACE, post_install_command, close_window, error_state_requests, install_previous, lock,
-                             pending_deletions, report_types, script_bytes, script_path, serve_package,
-                             status_line_pixels, status_texts, temp_folder, tree, wait_outcome,
-                             windows_processes, write_file, start_restricted, answer)
+from restart_support import (DEFAULT_RESTART_QUESTION, QUORBIN, RESTART_LOOK, TRACE,
+                             RestartLookChecks, answer, close_window, install_previous, lock, pending_deletions,
+                             post_install_command, report_types, script_bytes, script_path, serve_package,
+                             start_restricted, status_texts, temp_folder, tree, wait_outcome, windows_processes,
+                             write_file)
 
 LOCKED = QUORBIN + "\\Vesk\\data\\cache.bin"
 INSTALLER_ANSI = INSTALLER_WIN_PATH.encode("ascii")
 
 
-class RestartCase(ScenarioCase):
+class RestartCase(RestartLookChecks, ScenarioCase):
     def prepare(self, s):
         serve_package(s)
 
@@ -41,46 +41,6 @@ class RestartCase(ScenarioCase):
         outcome, w = wait_outcome(s)
         self.assertEqual(outcome, "question")
         return p, out, s.wait_msgbox()
-
-    def assertQuestion(self, box, text):
-        self.assertEqual(box["text"], text)
-        self.assertEqual(box["title"], CAPTION)
-        self.assertEqual(box["icon"], "question")
-        self.assertEqual([b["text"] for b in box["buttons"]], ["Yes", "No"])
-
-    def assertRestartLook(self, s, out, label):
-        w = s.main_window()
-        button = s.control(w, cls="Button")
-        bar = s.control(w, cls="msctls_progress32")
-        self.assertFalse(button["enabled"], "the install button is disabled")
-        self.assertEqual(bar["range"], [0, 200])
-        self.assertEqual(bar["pos"], 200, "the bar stands full")
-        self.assertFalse(bar["marquee"])
-        # Wine 8's progress bar does not draw the error state: it answers PBM_GETSTATE with 1 and
-        # notes "state 2 not yet handled" for the request, which is what is checked there.
-        if bar["state"] != PBST_ERROR:
-            self.assertEqual(bar["state"], 1)
-            self.assertGreaterEqual(error_state_requests(out), 1, "the error state was asked for")
-        self.assertEqual(status_texts(out)[-1], RESTART_LOOK)
-        shot = s.screenshot(label)
-        if s.msgboxes():
-            return w  # the question lies over the status line
-        ink = status_line_pixels(shot, w)
-        self.assertGreater(len(ink), 200, "the status line is written in black")
-        xs = [x for x, _ in ink]
-        self.assertAlmostEqual((min(xs) + max(xs)) / 2, 250, delta=3, msg="centred")
-        return w
-
-    def assertClosesQuietly(self, s, process, window):
-        """Closing in the restart-pending state: no question, no report, the process ends with 0."""
-        requests_before = len(s.requests())
-        close_window(s, window)
-        code = s.wait_for(lambda: process.poll() is not None and ("exit", process.poll()), 15,
-                          what="the installer to end")[1]
-        self.assertEqual(code, 0)
-        self.assertEqual(s.msgboxes(), [], "closing asked nothing")
-        time.sleep(1.0)  # room for a report that should not come
-        self.assertEqual(len(s.requests()), requests_before, [r["raw"] for r in s.requests()[requests_before:]])
 
     def package_file(self, s):
         return temp_folder(s) + "\\MORVELT_PACKAGE.exe"
@@ -208,25 +168,6 @@ class TestRestartPendingStart(RestartCase):
         # The same start keeping the privilege asks: so the missing privilege made the difference.
         p, out = start_restricted(s, INSTALLER_WIN_PATH, keep=True, env={"WINEDEBUG": TRACE})
         self.assertQuestion(s.wait_msgbox(20), DEFAULT_RESTART_QUESTION)
-
-
-class TestSetupWindowRestart(RestartCase):
-    def test_package_with_its_own_window_asks_for_a_restart_and_writes_no_script(self):
-        s = self.session()
-        app = s.start_installer("/i", "/l", env={"WINEDEBUG": TRACE, "MORVELT_FAKE_WINDOW": "1"})
-        outcome, w = wait_outcome(s)
-        self.assertEqual(outcome, "question")
-        self.assertQuestion(s.wait_msgbox(), SUCCESS_RESTART_QUESTION)
-        self.assertIn("exit code=0", s.fake_log("package"))
-        self.assertIn("window shown", s.fake_log("package"))
-        self.assertRestartLook(s, app.stdout_path, "setup-window")
-        self.assertIn(3, report_types(s))
-        self.assertFalse(s.exists(script_path(s)), "nothing to continue after this restart")
-        answer(s, "No", w)
-        self.assertRestartLook(s, app.stdout_path, "setup-window-after-no")
-        self.assertClosesQuietly(s, app.popen, w)
-        self.assertTrue(s.exists(self.package_file(s)))
-        self.assertEqual(pending_deletions(s), [])
 
 
 class TestScriptPath(RestartCase):
