@@ -119,22 +119,6 @@ class TestRestartPath(RestartCase):
         s.wait_no_window(MAIN_CLASS, timeout=20)
         self.assertFalse(s.exists(self.package_file(s)), "the package is deleted after the launch close")
 
-    def test_a_script_from_an_earlier_cycle_is_never_replaced(self):
-        s = self.session()
-        earlier = script_bytes(b"C:\\Earlier\\MORVELTSetup.exe", b"/c")
-        write_file(s, "C:\\fakes\\uninstaller_delay_ms", "4000")
-        install_previous(s)
-        lock(s, LOCKED)
-        app = s.start_installer("/i", "/l", env={"WINEDEBUG": TRACE})
-        # The script appears while the uninstaller runs, after start-up has looked for it.
-        s.wait_for(lambda: "sleeping" in (s.fake_log("uninstaller") or ""), 30, what="the uninstaller")
-        write_file(s, script_path(s), earlier)
-        outcome, w = wait_outcome(s)
-        self.assertEqual(outcome, "question")
-        self.assertQuestion(s.wait_msgbox(), DEFAULT_RESTART_QUESTION)
-        self.assertEqual(s.read_file(script_path(s), binary=True), earlier)
-        self.assertRestartLook(s, app.stdout_path, "earlier-script")
-
 
 class TestRestartPendingStart(RestartCase):
     def test_a_start_without_c_while_the_script_exists(self):
