@@ -95,6 +95,17 @@ def compress_downloads(statuses):
     return out
 
 
+def bar_end_colour(shot, window, bar):
+    """The colour just inside the right end of the bar: filled only when the bar stands full."""
+    left, top = window["rect"][:2]
+    r = bar["rect"]
+    return shot.pixel(left + r[2] - 6, top + (r[1] + r[3]) // 2)
+
+
+def filled(c):
+    return max(c) - min(c) > 60  # the fill is a saturated colour; the empty bar is white or grey
+
+
 class InstallCase(ScenarioCase):
     """Sessions, the installer, its window and the server's record, for the scenarios."""
 
@@ -134,6 +145,16 @@ class InstallCase(ScenarioCase):
         high = math.floor(c.answered_at + 0.1) - math.floor(run.started_at)
         self.assertGreaterEqual(speed, kb * comp / 100 / high - 0.001, (raw, comp, low, high))
         self.assertLessEqual(speed, kb * (comp + 1) / 100 / low + 0.001, (raw, comp, low, high))
+
+    def assertWorkerNumbers(self, reqs):
+        """Each thread draws its query numbers from its own sequence, starting at 41."""
+        by_kind = {request_kind(r): r for r in reqs}
+        self.assertEqual(field(by_kind[0], "r"), "41")
+        self.assertEqual(field(by_kind["lookup"], "r"), "18467")
+        if 2 in by_kind:
+            self.assertEqual(field(by_kind[2], "r"), "6334")
+        outcome = by_kind.get(3) or by_kind.get(4)
+        self.assertEqual(field(outcome, "r"), "26500" if 2 in by_kind else "6334")
 
     # -- the window --
 

@@ -12,6 +12,7 @@ from install_support import (
     CLOSE_PRODUCT, CONNECTING, DOWNLOAD_FAILED, INSTALL_BUTTON, INSTALLED, INSTALLING, LAUNCH_BUTTON,
     NOT_INSTALLED, PACKAGE, PBST_ERROR, PBST_NORMAL, PRODUCT_DIR, PRODUCT_EXE, RESTART_LOOK, RESUME_SCRIPT,
     SUCCESS_RESTART_QUESTION, WM_APP, InstallCase, compress_downloads, field, request_kind, with_brief)
+from install_support import bar_end_colour, filled
 from product import UUID
 from restart_support import RestartLookChecks, answer, pending_deletions, script_path
 
@@ -25,17 +26,6 @@ def bar_colour(shot, window, bar):
 
 def bluish(c):
     return c[2] > c[0] + 60 and c[2] > 150
-
-
-def bar_end_colour(shot, window, bar):
-    """The colour just inside the right end of the bar: filled only when the bar stands full."""
-    left, top = window["rect"][:2]
-    r = bar["rect"]
-    return shot.pixel(left + r[2] - 6, top + (r[1] + r[3]) // 2)
-
-
-def filled(c):
-    return max(c) - min(c) > 60  # the fill is a saturated colour; the empty bar is white or grey
 
 
 class InstallAssertions(InstallCase):
@@ -59,16 +49,6 @@ class InstallAssertions(InstallCase):
         kinds = self.kinds(s)
         self.assertEqual(kinds.count(1), 1, kinds)
         self.assertEqual([k for k in kinds if k != 1], expected, kinds)
-
-    def assertWorkerNumbers(self, reqs):
-        """Each thread draws its query numbers from its own sequence, starting at 41."""
-        by_kind = {request_kind(r): r for r in reqs}
-        self.assertEqual(field(by_kind[0], "r"), "41")
-        self.assertEqual(field(by_kind["lookup"], "r"), "18467")
-        if 2 in by_kind:
-            self.assertEqual(field(by_kind[2], "r"), "6334")
-        outcome = by_kind.get(3) or by_kind.get(4)
-        self.assertEqual(field(outcome, "r"), "26500" if 2 in by_kind else "6334")
 
 
 class TestCleanInstall(InstallAssertions):
@@ -126,56 +106,6 @@ class TestCleanInstall(InstallAssertions):
         self.assertIn("exit code=0", log)
         self.assertTrue(s.exists(PRODUCT_EXE))
         self.assertEqual(s.reg_query("HKLM\\SOFTWARE\\Halvaren\\Quorbin Vantrelisk")[""][1], PRODUCT_DIR)
-
-
-class TestFailedPackage(InstallAssertions):
-    def test_non_zero_exit_codes_fail_and_a_click_starts_again(self):
-        s = self.session()
-        # Throttled a little, so that the second attempt lasts long enough to be seen running.
-        self.serve_package(s, rate=400_000)
-        for knob, sent, again in (("3", "3", True), ("0x80000000", "-2147483648", False)):
-            with self.subTest(exit=knob):
-                before = len(s.requests())
-                run = self.start(s, env={"MORVELT_FAKE_EXIT": knob, "MORVELT_FAKE_NOINSTALL": "1",
-                                         "MORVELT_FAKE_DELAY_MS": "500"})
-                try:
-                    self.check_failure(s, run, before, sent, again)
-                finally:
-                    run.app.kill()
-                    s.wait_no_window()
-
-    def check_failure(self, s, run, before, sent, again):
-        s.wait_for(lambda: len(s.requests()) > before, 10, what="SetupStarted")
-        self.click_install(s)
-        w, b, p = self.wait_attempt_over(s)
-        self.assertEqual(b["text"], INSTALL_BUTTON)
-        self.assertFinalBar(p, PBST_ERROR, run)
-        shot = s.screenshot("failed-%s" % sent)
-        self.assertTrue(filled(bar_end_colour(shot, w, p)), "the bar drawn full")
-        self.assertEqual(compress_downloads(run.statuses()),
-                         [CONNECTING, "Downloading", INSTALLING, NOT_INSTALLED], run.statuses())
-        reqs = s.requests()[before:]
-        self.assertEqual([request_kind(r) for r in reqs], [1, 0, "lookup", "download", 2, 4])
-        self.assertTrue(reqs[-1]["target"].endswith("&type=4&code=" + sent), reqs[-1]["target"])
-        self.assertWorkerNumbers(reqs)
-        self.assertEqual(s.msgboxes(), [], "a failed package shows no box")
-        if not again:
-            return
-
-        before = len(s.requests())
-        self.click_install(s)
-        w, b, p = self.wait_ui(s, lambda w, b, p: not b["enabled"], 5, "the second attempt")
-        self.assertTrue(p["marquee"])
-        self.assertEqual(p["state"], PBST_NORMAL, "a new attempt leaves the error state")
-        w, b, p = self.wait_attempt_over(s)
-        self.assertFinalBar(p, PBST_ERROR, run, error_requests=2)
-        statuses = run.statuses()
-        second = statuses[statuses.index(NOT_INSTALLED) + 1:]
-        self.assertEqual(compress_downloads(second), [CONNECTING, "Downloading", INSTALLING, NOT_INSTALLED], statuses)
-        reqs = s.requests()[before:]
-        self.assertEqual([request_kind(r) for r in reqs], [0, "lookup", "download", 2, 4])
-        self.assertWorkerNumbers(reqs)
-        self.assertEqual(self.package_log(s).count("started cmdline=[ /S]"), 2)
 
 
 class TestPackageWindow(RestartLookChecks, InstallAssertions):
