@@ -146,6 +146,27 @@ class InstallCase(ScenarioCase):
         self.assertGreaterEqual(speed, kb * comp / 100 / high - 0.001, (raw, comp, low, high))
         self.assertLessEqual(speed, kb * (comp + 1) / 100 / low + 0.001, (raw, comp, low, high))
 
+    def assertSpeedFits(self, started, finished, size):
+        """DownloadFinished carries size/1024 over the whole seconds between the worker's start time
+        (right after InstallStarted) and the end of the download; with none elapsed, 0.000."""
+        raw = field(finished, "speed")
+        text = unquote(raw)
+        self.assertRegex(raw, r"^(%20)*\d+\.\d{3}$", "blanks sent as %20, three decimals")
+        self.assertGreaterEqual(len(text), 10, "right-aligned in ten characters: %r" % text)
+        speed = float(text)
+        whole = math.floor(finished["t"]) - math.floor(started["t"])
+        candidates = [n for n in (whole - 1, whole, whole + 1) if n >= 0]
+        allowed = ["%.3f" % (size / 1024 / n if n else 0.0) for n in candidates]
+        self.assertIn("%.3f" % speed, allowed, "speed %r for %d bytes over about %d s" % (text, size, whole))
+        return speed
+
+    def assertWorkerSequence(self, s, expected):
+        """With an attempt started at once, the worker's requests come in their order while the
+        SetupStarted report, on a thread nobody waits for, lands anywhere among them, once."""
+        kinds = self.kinds(s)
+        self.assertEqual(kinds.count(1), 1, kinds)
+        self.assertEqual([k for k in kinds if k != 1], expected, kinds)
+
     def assertWorkerNumbers(self, reqs):
         """Each thread draws its query numbers from its own sequence, starting at 41."""
         by_kind = {request_kind(r): r for r in reqs}

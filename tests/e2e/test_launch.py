@@ -6,7 +6,7 @@ import re
 import time
 import unittest
 
-from harness import ScenarioCase
+from install_support import INSTALLED, InstallCase, request_kind
 from product import LAUNCH_BUTTON, PACKAGE, PRODUCT_DIR, PRODUCT_EXE
 
 # Long enough to outlive the installer, short enough not to hold up the teardown.
@@ -30,7 +30,7 @@ def program_files_at(folder):
             '"ProgramFilesDir"="%s"\n' % folder.replace("\\", "\\\\"))
 
 
-class LaunchCase(ScenarioCase):
+class LaunchCase(InstallCase):
     def prepare(self, s):
         s.set_download(PACKAGE, file=s.fake("package_fake.exe"))
         (s.host_path("C:\\fakes") / "product_lifetime_ms").write_text(str(PRODUCT_LIFETIME_MS))
@@ -115,13 +115,23 @@ class TestLaunchThroughTheShell(LaunchCase):
             return explorers
         # Nothing is clicked: the launch comes a few seconds after the start, so the shell must be up first.
         s.wait_desktop_shell()
-        app = s.start_installer("/i", "/l")
-        s.main_window()
+        self.serve_package(s)
+        run = self.start(s, "/i", "/l")
+        app = run.app
         s.wait_for(explorer_seen, 10, what="the desktop shell")
         start = self.product_start(s)
         self.assertStartedByShell(s, start, explorers)
         self.assertClosedWithLaunch(s, app)
         self.assertEqual(s.fake_log("product").count("started"), 1, "started once")
+        # Unattended from start to close: the whole attempt, then the launch's close.
+        self.assertEqual(app.wait(60), 0, "ends by itself with exit code 0")
+        reqs = [r for r in s.requests() if request_kind(r) != 1]
+        self.assertWorkerSequence(s, [0, "lookup", "download", 2, 3, 6])
+        self.assertTrue(reqs[-1]["target"].endswith("&webinst=true&type=6"), reqs[-1]["target"])
+        started = [r for r in reqs if request_kind(r) == 0][0]
+        self.assertSpeedFits(started, reqs[3], s.fake("package_fake.exe").stat().st_size)
+        self.assertFalse(self.package_file(s).exists(), "the package file is deleted at the close")
+        self.assertEqual(run.statuses()[-1], INSTALLED)
 
     def test_the_products_own_folder_is_its_working_folder(self):
         # With Program Files elsewhere the product is there, and so is the folder it starts in.
