@@ -20,12 +20,13 @@ import unittest
 from pathlib import Path
 
 import fault_table
-from harness import MAIN_CLASS
 from install_support import (
     ABORT_QUESTION, CLOSE_PRODUCT, INSTALLING, PACKAGE, WM_CLOSE, InstallCase, abort_detail, request_kind)
+from restart_support import cmd_script
 
 # One repetition a stage in the test command: the random timing varies from run to run, and
-# the fixed stages of test_abort pin the rest. E2E_ABORT_REPEATS=20 is the long run.
+# the fixed stages of test_abort pin the rest (the prompt and outcome stages are only here, with
+# every check they had there). E2E_ABORT_REPEATS=20 is the long run.
 REPEATS = int(os.environ.get("E2E_ABORT_REPEATS", "1"))
 SEED = int(os.environ.get("E2E_ABORT_SEED") or random.SystemRandom().randrange(1 << 31))
 EXIT_LIMIT = 3.0
@@ -261,6 +262,13 @@ class AbortSoak(InstallCase):
         def enter(s, rng, rep):
             run = self.start_rep(s)
             self.wait_box(s, CLOSE_PRODUCT, 30)
+            # The package the installer checked cannot be replaced, renamed or deleted meanwhile.
+            package = self.package_file(s)
+            checked = package.read_bytes()
+            swap = cmd_script(s, 'copy /y C:\\fakes\\product_fake.exe "{0}"\nren "{0}" swapped.exe\ndel "{0}"\n'
+                              .format(self.package_win(s)))
+            self.assertEqual(package.read_bytes(), checked, "replaced while held: %s" % swap.stdout)
+            self.assertFalse((package.parent / "swapped.exe").exists())
             delay = rng.uniform(0, 3.0)
             rep.note(in_stage_s=round(delay, 2))
             time.sleep(delay)
@@ -270,6 +278,7 @@ class AbortSoak(InstallCase):
             self.assertTrue(run.requests[-1]["target"].endswith("&webinst=true&type=9"))
             self.assertEqual(self.package_log(s), "", "the package never ran")
             self.assertEqual([b for b in s.msgboxes() if b["text"] == CLOSE_PRODUCT], [], "the prompt went")
+            self.assertEqual(s.msgboxes(), [], "the prompt went with the process")
         # The prompt disables the window: the close comes from the system.
         self.soak("prompt", "abort with the running product's prompt open, repeated",
                   [0, "lookup", "download", 2, 9], enter, close_via="post", check=check)
@@ -321,7 +330,7 @@ class AbortSoak(InstallCase):
             try:
                 s.wait_for(lambda: self.package_log(s).count("knobs ") > n, 30, what="the package to start")
                 set_api_delay(s, 30)  # the server now sits on the outcome report
-                s.wait_for(lambda: len([r for r in s.requests() if request_kind(r) == 3]) > outcomes, 15,
+                s.wait_for(lambda: len([r for r in s.requests() if request_kind(r) == 3]) > outcomes, 10,
                            what="the outcome report")
             finally:
                 set_api_delay(s, 0)
@@ -332,6 +341,7 @@ class AbortSoak(InstallCase):
 
         def check(s, run, rep, before):
             self.assertEqual(run.statuses()[-1], INSTALLING, "the installed state was never shown")
+            self.assertGreater(run.closing.gone_after, 0.9, "the abort waited for the report under way")
         self.soak("outcome", "abort while the outcome report is held, repeated", [0, "lookup", "download", 2, 3, 9],
                   enter, check=check)
 
