@@ -25,8 +25,8 @@ from install_support import (
 from restart_support import cmd_script
 
 # One repetition a stage in the test command: the random timing varies from run to run, and
-# the fixed stages of test_abort pin the rest (the prompt and outcome stages are only here, with
-# every check they had there). E2E_ABORT_REPEATS=20 is the long run.
+# the fixed stages of test_abort pin the rest (the stalled, prompt and outcome stages are only
+# here, with every check they had there, and the question awaited within its 10 s). E2E_ABORT_REPEATS=20 is the long run.
 REPEATS = int(os.environ.get("E2E_ABORT_REPEATS", "1"))
 SEED = int(os.environ.get("E2E_ABORT_SEED") or random.SystemRandom().randrange(1 << 31))
 EXIT_LIMIT = 3.0
@@ -61,7 +61,7 @@ class AbortSoak(InstallCase):
     """One session per stage; each repetition is a new installer process in it."""
 
     def soak(self, stage, fault, expected_kinds, enter, close_via="glyph", after=None, check=None,
-             package_stays=False):
+             package_stays=False, question_within=15):
         rng = random.Random("%d/%s" % (SEED, stage))
         print("\nabort soak %s: seed=%d repeats=%d (E2E_ABORT_SEED, E2E_ABORT_REPEATS replay it)"
               % (stage, SEED, REPEATS), file=sys.stderr, flush=True)
@@ -77,7 +77,7 @@ class AbortSoak(InstallCase):
             try:
                 before = len(s.requests())
                 run = enter(s, rng, rep)
-                self.abort(s, run, rng, rep, close_via)
+                self.abort(s, run, rng, rep, close_via, question_within)
                 self.assertSound(s, run, rep, before, expected_kinds, package_stays)
                 if check:
                     check(s, run, rep, before)
@@ -129,7 +129,7 @@ class AbortSoak(InstallCase):
 
     # -- one abort --
 
-    def abort(self, s, run, rng, rep, via):
+    def abort(self, s, run, rng, rep, via, question_within=15):
         """Asks to close, waits a random time with the question open, answers Yes and watches the
         process go."""
         w = s.main_window(visible=False)
@@ -140,7 +140,7 @@ class AbortSoak(InstallCase):
             s.driver("post", w["hwnd"], WM_CLOSE, 0, 0)
         box = s.wait_for(lambda: [b for b in s.msgboxes()
                                   if b["text"] == ABORT_QUESTION and b["hwnd"] not in before and b["icon"]],
-                         15, interval=0.1, what="the abort question, painted")[0]
+                         question_within, interval=0.1, what="the abort question, painted")[0]
         self.assertBox(box, ABORT_QUESTION, "question", ["Yes", "No"], w)
         wait = rng.uniform(0, 1.5)
         rep.note(question_open_s=round(wait, 2))
@@ -240,18 +240,24 @@ class AbortSoak(InstallCase):
 
         def enter(s, rng, rep):
             run = self.start_rep(s)
-            s.wait_for(lambda: percent_shown(run) >= 14, 60, what="the stall at 15 %")
-            delay = 0.5 + rng.uniform(0, 3.0)
+            s.wait_for(lambda: [t for t in run.statuses() if t.endswith(" 14%")], 20, what="the stall at 15 %")
+            # No progress call comes any more after 1.5 s; then a random while longer.
+            delay = 1.5 + rng.uniform(0, 2.0)
             rep.note(in_stage_s=round(delay, 2))
             time.sleep(delay)
+            run.shown = run.statuses()[-1]
             return run
 
         def check(s, run, rep, before):
             raw, speed, comp = abort_detail(run.requests[-1])
             rep.note(comp=comp)
             self.assertIn(comp, (14, 15), "300 000 of 2 000 000 bytes")
+            self.assertEqual(comp, 15, "300 000 of 2 000 000 bytes")
+            self.assertTrue(run.shown.startswith("Downloading MORVELT... 1"), run.shown)
+            # No progress call comes to stop the transfer: the abort waited its 1 s for it, then went on.
+            self.assertGreater(run.requests[-1]["t"] - run.closing.answered_at, 0.9)
         self.soak("stalled", "abort while the download stalls, repeated", [0, "lookup", "download", 7], enter,
-                  check=check)
+                  check=check, question_within=10)
 
     def test_while_the_product_prompt_is_open(self):
         def prepare(s):
@@ -281,7 +287,7 @@ class AbortSoak(InstallCase):
             self.assertEqual(s.msgboxes(), [], "the prompt went with the process")
         # The prompt disables the window: the close comes from the system.
         self.soak("prompt", "abort with the running product's prompt open, repeated",
-                  [0, "lookup", "download", 2, 9], enter, close_via="post", check=check)
+                  [0, "lookup", "download", 2, 9], enter, close_via="post", check=check, question_within=10)
 
     def test_while_the_package_runs(self):
         def prepare(s):
@@ -343,7 +349,7 @@ class AbortSoak(InstallCase):
             self.assertEqual(run.statuses()[-1], INSTALLING, "the installed state was never shown")
             self.assertGreater(run.closing.gone_after, 0.9, "the abort waited for the report under way")
         self.soak("outcome", "abort while the outcome report is held, repeated", [0, "lookup", "download", 2, 3, 9],
-                  enter, check=check)
+                  enter, check=check, question_within=10)
 
 
 if __name__ == "__main__":
