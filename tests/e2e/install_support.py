@@ -384,6 +384,9 @@ class Closing:
         self.new_boxes = []         # boxes of the installer that appeared after the answer
 
 
+BLANK_ZERO = "%20%20%20%20%200.000"  # an abort's speed 0.000, right-aligned in ten characters
+
+
 def abort_detail(r):
     """The report's "&speed=...&comp=N" as (raw speed field, speed, comp)."""
     raw = field(r, "speed")

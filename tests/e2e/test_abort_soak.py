@@ -21,12 +21,14 @@ from pathlib import Path
 
 import fault_table
 from install_support import (
-    ABORT_QUESTION, CLOSE_PRODUCT, INSTALLING, PACKAGE, WM_CLOSE, InstallCase, abort_detail, request_kind)
+    ABORT_QUESTION, BLANK_ZERO, CLOSE_PRODUCT, INSTALLING, PACKAGE, WM_CLOSE, InstallCase, abort_detail,
+    request_kind)
 from restart_support import cmd_script
 
 # One repetition a stage in the test command: the random timing varies from run to run, and
-# the fixed stages of test_abort pin the rest (the stalled, prompt and outcome stages are only
-# here, with every check they had there, and the question awaited within its 10 s). E2E_ABORT_REPEATS=20 is the long run.
+# the fixed stages of test_abort pin the rest (the connecting, stalled, prompt and outcome stages
+# are only here, with every check they had there, and the question awaited within its 10 s).
+# E2E_ABORT_REPEATS=20 is the long run.
 REPEATS = int(os.environ.get("E2E_ABORT_REPEATS", "1"))
 SEED = int(os.environ.get("E2E_ABORT_SEED") or random.SystemRandom().randrange(1 << 31))
 EXIT_LIMIT = 3.0
@@ -190,9 +192,13 @@ class AbortSoak(InstallCase):
 
         def enter(s, rng, rep):
             n = len(s.requests("/index.php"))
+            since = len(s.requests())
             run = self.start_rep(s)
             s.wait_requests("/index.php", n + 1, timeout=30)
-            delay = rng.uniform(0, 3.0)
+            started = [r for r in s.requests()[since:] if request_kind(r) == 0][0]
+            # A whole second since the attempt began (less is the in-the-second scenario of
+            # test_abort), then a random while longer.
+            delay = max(0.0, started["t"] + 1.2 - time.time()) + rng.uniform(0, 1.8)
             rep.note(in_stage_s=round(delay, 2))
             time.sleep(delay)
             return run
@@ -202,7 +208,11 @@ class AbortSoak(InstallCase):
             self.assertEqual(comp, -1, "no progress yet")
             self.assertEqual(speed, 0.0, run.requests[-1]["target"])
             self.assertEqual(len(raw), len("%20") * 5 + len("0.000"), "ten characters wide: " + raw)
-        self.soak("connecting", "abort while the lookup is held, repeated", [0, "lookup", 7], enter, check=check)
+            self.assertEqual((raw, comp), (BLANK_ZERO, -1), "no progress yet: " + run.requests[-1]["target"])
+            self.assertTrue(run.requests[-1]["target"].endswith("&type=7&speed=%s&comp=-1" % BLANK_ZERO),
+                            run.requests[-1]["target"])
+        self.soak("connecting", "abort while the lookup is held, repeated", [0, "lookup", 7], enter, check=check,
+                  question_within=10)
 
     def test_while_downloading(self):
         size = 6_000_000
