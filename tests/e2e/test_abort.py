@@ -1,8 +1,9 @@
 """Aborting a running attempt, stage by stage: the report the stage calls for, and that the abort is
 sound: the process is gone within 3 s of Yes with exit code 0, nothing reaches the server after the
 abort report, no further box appears, and a package started before the abort goes on by itself.
-The stages while connecting, with the download stalled, with the running product's prompt open
-and with the outcome report held are aborted in test_abort_soak, which carries their checks."""
+The stages while connecting, downloading (No, then Yes), with the download stalled, with the
+running product's prompt open and with the outcome report held are aborted in test_abort_soak,
+which carries their checks."""
 
 import json
 import math
@@ -11,7 +12,7 @@ import unittest
 
 from restart_support import QUORBIN, install_previous
 from install_support import (
-    BLANK_ZERO, INSTALLING, PACKAGE, WM_COMMAND, InstallCase, abort_detail, request_kind)
+    BLANK_ZERO, INSTALLING, WM_COMMAND, InstallCase, abort_detail, request_kind)
 
 
 class TestAbortStages(InstallCase):
@@ -57,38 +58,6 @@ class TestAbortStages(InstallCase):
                 break
         self.assertGreater(same_second, 0, "Yes never fell into the second the attempt began: (report, "
                            "fraction of the second at the post, seconds from post to Yes) %s" % tries)
-
-    def test_while_downloading_no_then_yes(self):
-        s = self.closing_session()
-        size = 4_000_000
-        s.set_download(PACKAGE, size=size, rate=100_000)  # 40 s: more than the question, No and Yes take on a loaded machine
-        s.set_lookup(PACKAGE.encode())
-        run = self.start(s, "/i")
-        started = self.wait_kind(s, 0)
-
-        def percent():
-            shown = [t for t in run.statuses() if t.startswith("Downloading MORVELT... ")]
-            return int(shown[-1].split()[-1].rstrip("%")) if shown else -1
-
-        s.wait_for(lambda: percent() >= 8, 20, what="some progress")
-        self.click_close_glyph(s)
-        self.wait_box(s, "Are you sure you want abort MORVELT installation?")
-        s.press("No")
-        s.wait_for(lambda: not s.msgboxes(), 5, what="the question to close")
-        at_no = percent()
-        s.wait_for(lambda: percent() >= at_no + 3, 10, what="the download going on after No")
-        self.assertTrue(s.main_window()["visible"])
-        self.assertEqual([k for k in self.kinds(s) if k != 1], [0, "lookup", "download"], "No reports nothing")
-
-        c = self.confirm_abort(s, run)
-        last = self.assertAbortSound(s, c, 7)
-        raw, speed, comp = abort_detail(last)
-        # The last progress call may come after the last repaint.
-        self.assertTrue(percent() <= comp <= percent() + 2, (comp, percent()))
-        self.assertAbortSpeed(run, c, started, size, raw, speed, comp)
-        # The transfer stopped at its next progress call: the abort, which waits up to 1 s for a
-        # request the worker has under way, had no reason to wait.
-        self.assertLess(last["t"] - c.answered_at, 0.9, "the download ended at once")
 
     def test_while_a_large_previous_installation_is_deleted(self):
         # An abort that ends the worker inside the shell's delete, which may hold the loader lock

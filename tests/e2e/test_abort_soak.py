@@ -26,9 +26,9 @@ from install_support import (
 from restart_support import cmd_script
 
 # One repetition a stage in the test command: the random timing varies from run to run, and
-# the fixed stages of test_abort pin the rest (the connecting, stalled, prompt and outcome stages
-# are only here, with every check they had there, and the question awaited within its 10 s).
-# E2E_ABORT_REPEATS=20 is the long run.
+# the fixed stages of test_abort pin the rest (the connecting, downloading, stalled, prompt and
+# outcome stages are only here, with every check and bound they had there). E2E_ABORT_REPEATS=20
+# is the long run.
 REPEATS = int(os.environ.get("E2E_ABORT_REPEATS", "1"))
 SEED = int(os.environ.get("E2E_ABORT_SEED") or random.SystemRandom().randrange(1 << 31))
 EXIT_LIMIT = 3.0
@@ -224,8 +224,25 @@ class AbortSoak(InstallCase):
         self.prepare = prepare
 
         def enter(s, rng, rep):
+            since = len(s.requests())
+            begun = time.monotonic()
             run = self.start_rep(s)
-            s.wait_for(lambda: percent_shown(run) >= 0, 30, what="download progress")
+            run.install_started = s.wait_for(lambda: [r for r in s.requests()[since:] if request_kind(r) == 0], 30,
+                                             what="InstallStarted")[0]
+            seen = time.monotonic()
+            s.wait_for(lambda: percent_shown(run) >= 0, max(0.1, begun + 30 - time.monotonic()),
+                       what="download progress")
+            s.wait_for(lambda: percent_shown(run) >= 8, max(0.1, seen + 20 - time.monotonic()), what="some progress")
+            # No first: the download goes on, and nothing is reported.
+            self.click_close_glyph(s)
+            self.wait_box(s, ABORT_QUESTION)
+            s.press("No")
+            s.wait_for(lambda: not s.msgboxes(), 5, what="the question to close")
+            at_no = percent_shown(run)
+            s.wait_for(lambda: percent_shown(run) >= at_no + 3, 10, what="the download going on after No")
+            self.assertTrue(s.main_window()["visible"])
+            self.assertEqual([k for k in self.kinds(s, since) if k != 1], [0, "lookup", "download"],
+                             "No reports nothing")
             delay = rng.uniform(0, 5.0)
             rep.note(in_stage_s=round(delay, 2))
             time.sleep(delay)
@@ -237,10 +254,15 @@ class AbortSoak(InstallCase):
             shown = percent_shown(run)
             rep.note(comp=comp, shown=shown)
             self.assertTrue(0 <= comp < 100, comp)  # mid-transfer; how far depends on how slow the machine is
+            # The last progress call may come after the last repaint.
             self.assertTrue(shown <= comp <= shown + 2, (comp, shown))
             self.assertGreaterEqual(speed, 0.0)
+            self.assertAbortSpeed(run, run.closing, run.install_started, size, raw, speed, comp)
+            # The transfer stopped at its next progress call: the abort, which waits up to 1 s for a
+            # request the worker has under way, had no reason to wait.
+            self.assertLess(run.requests[-1]["t"] - run.closing.answered_at, 0.9, "the download ended at once")
         self.soak("downloading", "abort while the package downloads, repeated", [0, "lookup", "download", 7],
-                  enter, check=check)
+                  enter, check=check, question_within=10)
 
     def test_while_the_download_stalls(self):
         def prepare(s):
