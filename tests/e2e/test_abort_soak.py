@@ -215,11 +215,12 @@ class AbortSoak(InstallCase):
                   question_within=10)
 
     def test_while_downloading(self):
-        size = 6_000_000
+        size = 9_000_000
 
         def prepare(s):
             s.set_lookup(PACKAGE.encode())
-            # 40 s: a loaded, emulated machine took 18 s from the first percentage to Yes.
+            # 60 s: a loaded, emulated machine took 18 s from the first percentage to Yes, and with
+            # the No first it answered Yes after the 40 s transfer had ended.
             s.set_download(PACKAGE, size=size, rate=150_000)
         self.prepare = prepare
 
