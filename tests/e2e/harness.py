@@ -37,6 +37,7 @@ import subprocess
 import tempfile
 import threading
 import time
+import unittest
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
@@ -1055,3 +1056,28 @@ class Session:
         local = self.host_path("C:\\e2e")
         shutil.copy2(path, local / "import.reg")
         return self.run(["wine", "reg", "import", "C:\\e2e\\import.reg", "/reg:%d" % view], check=True)
+
+
+# ---- the base of the scenario classes -----------------------------------------------------------
+
+class ScenarioCase(unittest.TestCase):
+    """Every scenario class's base: session() opens a Session that ends with the test, after
+    prepare(s), what each session of the class starts with."""
+
+    def session(self, **options):
+        s = self.enterContext(Session(self, **options))
+        self.prepare(s)
+        return s
+
+    def prepare(self, s):
+        pass
+
+    def click_install(self, s):
+        click_install(s)
+
+
+def click_install(s):
+    """Clicks the install button with the mouse at its centre, as a user does."""
+    w = s.main_window()
+    b = s.control(w, cls="Button")
+    s.click(w["rect"][0] + (b["rect"][0] + b["rect"][2]) // 2, w["rect"][1] + (b["rect"][1] + b["rect"][3]) // 2)

@@ -18,52 +18,21 @@ import unittest
 from pathlib import Path
 from urllib.parse import unquote
 
-from harness import MAIN_CLASS, Session
+from harness import MAIN_CLASS, ScenarioCase
 
-CAPTION = "MORVELT Setup v1.19"
-PACKAGE = "MORVELT_2.0_Setup.exe"
-INSTALL_BUTTON = "Download and Install"
-LAUNCH_BUTTON = "Close and Launch MORVELT"
+from product import (  # noqa: F401 (the scenarios take these names from here too)
+    ABORT_QUESTION, ABORTED_DURING_DOWNLOAD, ABORTED_DURING_INSTALL, ABORTED_OTHER, CAPTION, CLOSE_PRODUCT,
+    CLOSED_AFTER_SUCCESS, CLOSED_WITH_LAUNCH, CONNECTING, DOWNLOAD_FAILED, DOWNLOAD_FINISHED, INSTALL_BUTTON,
+    INSTALL_FAILED, INSTALL_STARTED, INSTALL_SUCCEEDED, INSTALLED, INSTALLING, LAUNCH_BUTTON, NOT_INSTALLED,
+    PACKAGE, PACKAGE_RECORD_KEY, PBST_ERROR, PBST_NORMAL, PRODUCT_DIR, PRODUCT_EXE, RESTART_LOOK, RESUME_SCRIPT,
+    SETUP_STARTED, SUCCESS_RESTART_QUESTION, WM_APP, WM_CLOSE, WM_COMMAND)
+from wine_trace import Trace
 
-CONNECTING = "Connecting to MORVELT Server..."
-INSTALLING = "Installing MORVELT..."
-INSTALLED = "MORVELT successfully installed..."
-NOT_INSTALLED = "MORVELT is not installed correctly"
-DOWNLOAD_FAILED = "Cannot download MORVELT package, please try again."
-RESTART_LOOK = "Restart your PC to continue the installation process..."
-
-ABORT_QUESTION = "Are you sure you want abort MORVELT installation?"
-CLOSE_PRODUCT = "Please, close active MORVELT application first."
-SUCCESS_RESTART_QUESTION = ("MORVELT successfully installed. To start using MORVELT you have to reboot your PC. "
-                            "Would you like reboot your PC now?")
-
-PRODUCT_DIR = "C:\\Program Files (x86)\\Quorbin\\Vantrelisk"
-PRODUCT_EXE = PRODUCT_DIR + "\\MORVELT.exe"
-# Where the installer notes the SHA-256 of the package it keeps for the run after a restart.
-PACKAGE_RECORD_KEY = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvaren\\MORVELT Web Installer"
-RESUME_SCRIPT = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\StartUp\\MORVELT_SETUP.bat"
-
-PBST_NORMAL, PBST_ERROR = 1, 2
-WM_CLOSE, WM_COMMAND, WM_APP = 0x0010, 0x0111, 0x8000
-
-# Event types of the reports.
-INSTALL_STARTED, SETUP_STARTED, DOWNLOAD_FINISHED, INSTALL_SUCCEEDED, INSTALL_FAILED = 0, 1, 2, 3, 4
-CLOSED_AFTER_SUCCESS, CLOSED_WITH_LAUNCH = 5, 6
-ABORTED_DURING_DOWNLOAD, ABORTED_DURING_INSTALL, ABORTED_OTHER = 7, 8, 9
+# The package fails quickly and installs nothing: after each attempt the button is offered again, so
+# one installer process can run attempt after attempt.
+FAILING_PACKAGE = {"MORVELT_FAKE_EXIT": "3", "MORVELT_FAKE_NOINSTALL": "1"}
 
 TRACE = "+timestamp,+text"
-_DRAW = re.compile(r'^(\d+\.\d+):([0-9a-f]+):trace:text:DrawTextExW L"(.*)", -?\d+, '
-                   r'\[\((-?\d+),(-?\d+)\)-\((-?\d+),(-?\d+)\)\]')
-# The status line's rectangle is (0,133)-(500, offset+163), the detail line's (0,133)-(500, offset+193),
-# with the layout offset 0, or -40 while the layout is expanded. The expanded status rectangle is
-# upside down, and is drawn as the 30-pixel rectangle around the same mid-line; the expanded detail
-# rectangle (0,133)-(500,153) is not, and is drawn as it is (a sample painted only after the
-# expansion, as on a slow machine, was not counted before).
-_LINES = {(133, 163): "status", (113, 143): "status", (133, 193): "detail", (133, 153): "detail"}
-_ERROR_STATE = re.compile(r"fixme:progress:ProgressWindowProc state 0*2 not yet handled")
-# Without a status object the band shows the welcome, whose second line shares the status rectangle.
-WELCOME_LINE = "Please press Download and Install button to continue..."
-
 
 class Run:
     """One installer process and the texts it painted."""
@@ -75,45 +44,18 @@ class Run:
     def pid(self):
         return self.s.main_window(visible=False)["pid"]
 
-    def drawn(self):
-        """(kind, text) of every status and detail line drawn so far, in order."""
-        out = []
-        path = Path(self.app.stdout_path)
-        text = path.read_text(errors="replace") if path.exists() else ""
-        for line in text.splitlines():
-            m = _DRAW.match(line)
-            if not m:
-                continue
-            left, top, right, bottom = (int(m.group(i)) for i in range(4, 8))
-            kind = _LINES.get((top, bottom)) if (left, right) == (0, 500) else None
-            if kind == "status" and m.group(3) == WELCOME_LINE:
-                kind = "welcome"
-            if kind:
-                out.append((kind, m.group(3)))
-        return out
+    def trace(self):
+        return Trace(self.app.stdout_path)
 
     def error_state_requests(self):
-        """How often the bar was told to enter its error state. Wine 8's progress bar does not
-        implement states: it keeps answering PBST_NORMAL and drawing in the normal colour, and
-        logs each request it cannot handle, which is what this counts."""
-        path = Path(self.app.stdout_path)
-        text = path.read_text(errors="replace") if path.exists() else ""
-        return len(_ERROR_STATE.findall(text))
+        return self.trace().error_state_requests()
 
     def statuses(self):
         """The status lines drawn, each change once: what a user watching the window read."""
-        seen = []
-        for kind, text in self.drawn():
-            if kind == "status" and (not seen or seen[-1] != text):
-                seen.append(text)
-        return seen
+        return self.trace().statuses()
 
     def details(self):
-        seen = []
-        for kind, text in self.drawn():
-            if kind == "detail" and (not seen or seen[-1] != text):
-                seen.append(text)
-        return seen
+        return self.trace().details()
 
 
 def request_kind(r):
@@ -153,11 +95,19 @@ def compress_downloads(statuses):
     return out
 
 
-class InstallCase(unittest.TestCase):
-    """Sessions, the installer, its window and the server's record, for the scenarios."""
+def bar_end_colour(shot, window, bar):
+    """The colour just inside the right end of the bar: filled only when the bar stands full."""
+    left, top = window["rect"][:2]
+    r = bar["rect"]
+    return shot.pixel(left + r[2] - 6, top + (r[1] + r[3]) // 2)
 
-    def session(self, **options):
-        return self.enterContext(Session(self, **options))
+
+def filled(c):
+    return max(c) - min(c) > 60  # the fill is a saturated colour; the empty bar is white or grey
+
+
+class InstallCase(ScenarioCase):
+    """Sessions, the installer, its window and the server's record, for the scenarios."""
 
     def closing_session(self, **options):
         """A session for timing a close. Without a window manager on the display, Wine's X11
@@ -196,6 +146,37 @@ class InstallCase(unittest.TestCase):
         self.assertGreaterEqual(speed, kb * comp / 100 / high - 0.001, (raw, comp, low, high))
         self.assertLessEqual(speed, kb * (comp + 1) / 100 / low + 0.001, (raw, comp, low, high))
 
+    def assertSpeedFits(self, started, finished, size):
+        """DownloadFinished carries size/1024 over the whole seconds between the worker's start time
+        (right after InstallStarted) and the end of the download; with none elapsed, 0.000."""
+        raw = field(finished, "speed")
+        text = unquote(raw)
+        self.assertRegex(raw, r"^(%20)*\d+\.\d{3}$", "blanks sent as %20, three decimals")
+        self.assertGreaterEqual(len(text), 10, "right-aligned in ten characters: %r" % text)
+        speed = float(text)
+        whole = math.floor(finished["t"]) - math.floor(started["t"])
+        candidates = [n for n in (whole - 1, whole, whole + 1) if n >= 0]
+        allowed = ["%.3f" % (size / 1024 / n if n else 0.0) for n in candidates]
+        self.assertIn("%.3f" % speed, allowed, "speed %r for %d bytes over about %d s" % (text, size, whole))
+        return speed
+
+    def assertWorkerSequence(self, s, expected):
+        """With an attempt started at once, the worker's requests come in their order while the
+        SetupStarted report, on a thread nobody waits for, lands anywhere among them, once."""
+        kinds = self.kinds(s)
+        self.assertEqual(kinds.count(1), 1, kinds)
+        self.assertEqual([k for k in kinds if k != 1], expected, kinds)
+
+    def assertWorkerNumbers(self, reqs):
+        """Each thread draws its query numbers from its own sequence, starting at 41."""
+        by_kind = {request_kind(r): r for r in reqs}
+        self.assertEqual(field(by_kind[0], "r"), "41")
+        self.assertEqual(field(by_kind["lookup"], "r"), "18467")
+        if 2 in by_kind:
+            self.assertEqual(field(by_kind[2], "r"), "6334")
+        outcome = by_kind.get(3) or by_kind.get(4)
+        self.assertEqual(field(outcome, "r"), "26500" if 2 in by_kind else "6334")
+
     # -- the window --
 
     def ui(self, s):
@@ -216,15 +197,6 @@ class InstallCase(unittest.TestCase):
     def wait_attempt_over(self, s, timeout=40):
         """Waits for the final state of an attempt: the button enabled and the bar without marquee."""
         return self.wait_ui(s, lambda w, b, p: b["enabled"] and not p["marquee"], timeout, "the attempt to end")
-
-    def button_centre(self, s):
-        w, b, _ = self.ui(s)
-        left, top = w["rect"][:2]
-        r = b["rect"]
-        return left + (r[0] + r[2]) // 2, top + (r[1] + r[3]) // 2
-
-    def click_install(self, s):
-        s.click(*self.button_centre(s))
 
     def click_close_glyph(self, s):
         """Clicks the close glyph; answers when, in Unix milliseconds (as the driver's press does),
@@ -410,6 +382,9 @@ class Closing:
         self.gone_after = None      # seconds from the answer until the process had ended
         self.exit_code = None
         self.new_boxes = []         # boxes of the installer that appeared after the answer
+
+
+BLANK_ZERO = "%20%20%20%20%200.000"  # an abort's speed 0.000, right-aligned in ten characters
 
 
 def abort_detail(r):

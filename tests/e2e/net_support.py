@@ -1,159 +1,25 @@
-"""Shared pieces of the report, lookup, download and progress scenarios.
-
-The status texts are painted, not held by controls, so what the window shows is read from Wine's
-own trace of the installer's drawing calls: with WINEDEBUG "trace+text" every DrawTextExW call is
-logged with its text and rectangle, "trace+win" logs every invalidation (RedrawWindow) and move,
-"trace+urlmon" the exact URL handed to the download service, and "+timestamp" stamps each line
-with Wine's tick count in seconds. Screenshots confirm that the traced texts really reach the
-screen.
-"""
+"""Shared pieces of the report, lookup, download and progress scenarios. What the installer
+painted and asked of WinHTTP and the download service is read through wine_trace.Trace."""
 
 import re
 import time
 from pathlib import Path
 
-CAPTION = "MORVELT Setup v1.19"
-USER_AGENT = "MORVELT WEB INSTALLER/1.0"
-UUID = re.compile(r"^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$")
-
-API = "/wp-json/hlv/api"
-LOOKUP_TARGET = re.compile(r"^/index\.php\?option=com_hlvauth&r=(\d+)&morvelt=true&info=true&file=true$")
-DOWNLOAD = "/downloads_ls/"
-URL_PREFIX = "https://127.0.0.1/downloads_ls/"
-
-CONNECTING = "Connecting to MORVELT Server..."
-DOWNLOAD_FAILED = "Cannot download MORVELT package, please try again."
-NOT_INSTALLED = "MORVELT is not installed correctly"
-INSTALLING = "Installing MORVELT..."
-INSTALLED = "MORVELT successfully installed..."
-ALMOST_DONE = "Almost done... Meanwhile,"
-PERCENT = re.compile(r"^Downloading MORVELT\.\.\. (\d+)%$")
-DETAIL = re.compile(r"^\((\d+\.\d) (kB|MB)/sec, Time Left: (\d+) (secs|mins)\)$")
-
-# The first four values of every thread's query-number sequence.
-FIRST_DRAWS = [41, 18467, 6334, 26500]
+from product import (  # noqa: F401 (the scenarios take these names from here too)
+    ALMOST_DONE, API, BAR_EXPANDED, BAR_NORMAL, BUTTON_EXPANDED, BUTTON_NORMAL, CAPTION, CONNECTING, DETAIL,
+    DOWNLOAD, DOWNLOAD_FAILED, FIRST_DRAWS, INSTALLED, INSTALLING, LOOKUP_TARGET, NOT_INSTALLED, PACKAGE_PATH,
+    PERCENT, TUTORIAL, URL_PREFIX, USER_AGENT, UUID)
+from harness import click_install
+from wine_trace import Trace
 
 TRACE_TEXT = "trace+text,+timestamp"
 TRACE_ALL = "trace+text,trace+win,trace+urlmon,+timestamp"
 
-# Layout rectangles (left, top, right, bottom) of the controls the expanded layout moves.
-BAR_NORMAL, BAR_EXPANDED = [20, 185, 480, 215], [20, 155, 480, 185]
-BUTTON_NORMAL, BUTTON_EXPANDED = [150, 245, 350, 275], [150, 260, 350, 290]
-TUTORIAL = [160, 215, 340, 240]
-
-PACKAGE_PATH = "C:\\users\\root\\Temp\\MORVELT_PACKAGE.exe"
-
-
 # ---- Wine's trace of the installer ----------------------------------------------------------
-
-_LINE = re.compile(r"^(?:(\d+\.\d+):)?([0-9a-f]{4}):(trace|fixme|err|warn):(\w+):(\w+) ?(.*)$")
-_DRAW = re.compile(r'^L"((?:[^"\\]|\\.)*)", (-?\d+), \[\((-?\d+),(-?\d+)\)-\((-?\d+),(-?\d+)\)\] ([0-9a-f]+)$')
-_REDRAW = re.compile(r"^(0x[0-9a-f]+) (?:rect \((-?\d+),(-?\d+)\)-\((-?\d+),(-?\d+)\)|whole window) flags: (.*)$")
-_MOVE = re.compile(r"^(0x[0-9a-f]+) (-?\d+),(-?\d+) (\d+)x(\d+) (\d)$")
-_URL = re.compile(r'^\(\w+ L"((?:[^"\\]|\\.)*)" L"((?:[^"\\]|\\.)*)"')
-
 
 def percents(statuses):
     """The whole percentages of the "Downloading MORVELT... N%" lines among status texts."""
     return [int(PERCENT.match(t).group(1)) for t in statuses if PERCENT.match(t)]
-
-
-def unescape(text):
-    """Wine's debugstr_w form back to the text: \\n \\r \\t \\" \\\\ and \\XXXX (hex units)."""
-    out, i = [], 0
-    while i < len(text):
-        c = text[i]
-        if c == "\\" and i + 1 < len(text):
-            n = text[i + 1]
-            if n in "nrt":
-                out.append({"n": "\n", "r": "\r", "t": "\t"}[n])
-                i += 2
-            elif n in "\"\\":
-                out.append(n)
-                i += 2
-            elif re.match(r"[0-9a-fA-F]{4}", text[i + 1:i + 5]):
-                out.append(chr(int(text[i + 1:i + 5], 16)))
-                i += 5
-            else:
-                out.append(n)
-                i += 2
-        else:
-            out.append(c)
-            i += 1
-    return "".join(out)
-
-
-class Trace:
-    """The installer's Wine trace (its stdout/stderr file), parsed into drawing calls,
-    invalidations, moves and download-service calls, each with its Wine time stamp."""
-
-    def __init__(self, path):
-        self.draws, self.redraws, self.moves, self.downloads, self.fixmes = [], [], [], [], []
-        self.progress_calls = []  # (time, progress, maximum) the download service reported
-        self.winhttp = []  # WinHTTP calls and their answers, in order
-        for line in Path(path).read_text(errors="replace").splitlines():
-            m = _LINE.match(line)
-            if not m:
-                continue
-            stamp, tid, kind, channel, function, rest = m.groups()
-            t = float(stamp) if stamp else None
-            if kind == "fixme":
-                self.fixmes.append((channel, function, rest))
-            elif channel == "text" and function == "DrawTextExW":
-                d = _DRAW.match(rest)
-                if d:
-                    rect = tuple(int(v) for v in d.group(3, 4, 5, 6))
-                    self.draws.append({"t": t, "tid": tid, "text": unescape(d.group(1)), "rect": rect,
-                                       "flags": int(d.group(7), 16)})
-            elif channel == "win" and function == "NtUserRedrawWindow":
-                r = _REDRAW.match(rest)
-                if r:
-                    rect = tuple(int(v) for v in r.group(2, 3, 4, 5)) if r.group(2) else None
-                    self.redraws.append({"t": t, "tid": tid, "hwnd": int(r.group(1), 16), "rect": rect,
-                                         "flags": r.group(6)})
-            elif channel == "win" and function == "NtUserMoveWindow":
-                r = _MOVE.match(rest)
-                if r:
-                    x, y, w, h = (int(v) for v in r.group(2, 3, 4, 5))
-                    self.moves.append({"t": t, "tid": tid, "hwnd": int(r.group(1), 16), "rect": (x, y, x + w, y + h),
-                                       "repaint": r.group(6) == "1"})
-            elif channel == "winhttp" and function.startswith("WinHttp"):
-                if rest.startswith("returning "):
-                    self.winhttp.append({"t": t, "tid": tid, "fn": function, "returned": rest.split(" ", 1)[1]})
-                else:
-                    self.winhttp.append({"t": t, "tid": tid, "fn": function, "args": rest})
-            elif channel == "urlmon" and function == "DownloadBSC_OnProgress":
-                c = re.match(r"^\w+\)->\((\d+) (\d+) (\d+) ", rest)
-                if c:
-                    self.progress_calls.append((t, int(c.group(1)), int(c.group(2))))
-            elif channel == "urlmon" and function == "URLDownloadToFileW":
-                u = _URL.match(rest)
-                if u:
-                    self.downloads.append({"t": t, "tid": tid, "url": unescape(u.group(1)),
-                                           "file": unescape(u.group(2))})
-
-    def face_texts(self):
-        """Texts the main window painted across its whole width (the status band), in drawing
-        order, with repeats of the same text in the same rectangle folded."""
-        out = []
-        for d in self.draws:
-            if d["rect"][0] != 0 or d["rect"][2] != 500:
-                continue
-            if out and out[-1]["text"] == d["text"] and out[-1]["rect"] == d["rect"]:
-                continue
-            out.append(d)
-        return out
-
-    def status_lines(self):
-        """The main status line as painted: rectangles (0,133)-(500,163) normally and, for the
-        expanded layout's bottom above its top, the equivalent (0,113)-(500,143)."""
-        return [d for d in self.face_texts() if d["rect"] in ((0, 133, 500, 163), (0, 113, 500, 143))]
-
-    def detail_lines(self):
-        return [d for d in self.face_texts() if d["rect"] in ((0, 133, 500, 193), (0, 133, 500, 153))]
-
-    def texts(self):
-        return [d["text"] for d in self.draws]
 
 
 def http_exchanges(trace):
@@ -191,15 +57,6 @@ def controls(s):
     return w, button, bar, link
 
 
-def press_install(s):
-    """Clicks the install button the way a user does."""
-    w, button, _, _ = controls(s)
-    left, top = w["rect"][:2]
-    x = left + (button["rect"][0] + button["rect"][2]) // 2
-    y = top + (button["rect"][1] + button["rect"][3]) // 2
-    s.click(x, y)
-
-
 def final_reports(s, since):
     return [r for r in s.server_log()[since:]
             if r["kind"] == "request" and re.search(r"&type=[34](&|$)", r["target"])]
@@ -210,7 +67,7 @@ def run_attempt(s, timeout=40):
     returned) or the final report, then the final state (button enabled, bar without marquee).
     Returns (message boxes seen, the server records of this attempt, the bar at the end)."""
     since = len(s.server_log())
-    press_install(s)
+    click_install(s)
     return finish_attempt(s, since, timeout)
 
 

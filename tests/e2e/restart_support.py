@@ -2,9 +2,9 @@
 down, the prefix's pending deletions and all-users Startup folder, the texts the installer draws,
 the processes of a session, and a launcher that starts a program without the shutdown privilege.
 
-Painted texts are read from Wine's own trace of DrawTextExW (the installer runs with
-WINEDEBUG=trace+text), which names every text with the rectangle it was drawn into; the scenarios
-check the pixels of the same band as well.
+Painted texts are read through wine_trace (the installer runs with WINEDEBUG=trace+text), which
+names every text with the rectangle it was drawn into; the scenarios check the pixels of the same
+band as well.
 """
 
 import fcntl
@@ -13,35 +13,22 @@ import os
 import re
 import shutil
 import subprocess
+import time
 from pathlib import Path
 
 from harness import E2E_DIR
 
-QUORBIN = "C:\\Program Files (x86)\\Quorbin"
-COMPONENTS = ["Pellam", "Ostrel", "Vesk", "Vantrelisk", "Drummel"]
-UNINSTALLERS = ["Uninstall Ostrel.exe", "Uninstall Drummel.exe", "Uninstall MORVELT.exe"]
-PRODUCT_KEY = r"HKLM\SOFTWARE\Halvaren\Quorbin Vantrelisk"
+from product import (  # noqa: F401 (the scenarios take these names from here too)
+    BLACK, CAPTION, COMPONENTS, DEFAULT_RESTART_QUESTION, INSTALL_COMMAND, PACKAGE, PBST_ERROR, PRODUCT_KEY,
+    QUORBIN, RESTART_LOOK, STATUS_RECT, SUCCESS_RESTART_QUESTION, UNINSTALLERS, UNINSTALLING, WM_CLOSE,
+    WM_COMMAND)
+from wine_trace import Trace
+
 SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
 SHELL_FOLDERS = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders"
-PACKAGE_NAME = "MORVELT_2.0_Setup.exe"
-CAPTION = "MORVELT Setup v1.19"
-
-DEFAULT_QUESTION = ("To continue installation you have to reboot your PC. Would you like reboot your PC now? "
-                    "MORVELT will automatically continue installation process.")
-SUCCESS_QUESTION = ("MORVELT successfully installed. To start using MORVELT you have to reboot your PC. "
-                    "Would you like reboot your PC now?")
-RESTART_TEXT = "Restart your PC to continue the installation process..."
-UNINSTALLING_TEXT = "Uninstalling previous version of MORVELT..."
 
 # Text drawing, and the progress bar's note when it is asked for a state it does not draw.
 TRACE = "-all,trace+text,fixme+progress"
-STATUS_RECT = (0, 133, 500, 163)
-BLACK = (0, 0, 0)
-
-WM_CLOSE = 0x0010
-WM_COMMAND = 0x0111
-INSTALL_COMMAND = 104  # the install button's identifier
-PBST_ERROR = 2
 
 
 # ---- the previous installation --------------------------------------------------------------
@@ -141,33 +128,14 @@ def temp_folder(s):
 
 # ---- what the installer shows -----------------------------------------------------------------
 
-_DRAW = re.compile(r'trace:text:DrawTextExW L"((?:[^"\\]|\\.)*)", -?\d+, \[\((-?\d+),(-?\d+)\)-\((-?\d+),(-?\d+)\)\]')
-
-
-def _unescape(text):
-    # Wine quotes a backslash and a quotation mark with a backslash; the texts here are ASCII.
-    return re.sub(r"\\(.)", r"\1", text)
-
-
-def drawn(out_path):
-    """(text, rect) for every DrawTextExW call in a process's output, in order."""
-    text = Path(out_path).read_text(errors="replace") if Path(out_path).exists() else ""
-    return [(_unescape(m.group(1)), tuple(int(m.group(i)) for i in range(2, 6))) for m in _DRAW.finditer(text)]
-
-
 def status_texts(out_path):
-    """The texts drawn into the status line, in order, repeats collapsed."""
-    out = []
-    for text, rect in drawn(out_path):
-        if rect == STATUS_RECT and (not out or out[-1] != text):
-            out.append(text)
-    return out
+    """The texts drawn into the status line of the normal layout, in order, repeats collapsed."""
+    return Trace(out_path).statuses(expanded=False, welcome=True)
 
 
 def error_state_requests(out_path):
     """How often Wine's progress bar was asked for the error state it cannot draw."""
-    text = Path(out_path).read_text(errors="replace") if Path(out_path).exists() else ""
-    return len(re.findall(r"fixme:progress:ProgressWindowProc state 0*2 not yet handled", text))
+    return Trace(out_path).error_state_requests()
 
 
 def status_line_pixels(shot, window):
@@ -187,8 +155,54 @@ def close_window(s, window):
     s.driver("post", window["hwnd"], WM_CLOSE, 0, 0)
 
 
-def click_install(s, window):
+def post_install_command(s, window):
+    """The install button's command posted to the window: reaches the handler even while the
+    button is disabled, where a click would not."""
     s.driver("post", window["hwnd"], WM_COMMAND, INSTALL_COMMAND, 0)
+
+
+class RestartLookChecks:
+    """Checks of the restart question and the restart-pending look, for a unittest case."""
+
+    def assertQuestion(self, box, text):
+        self.assertEqual(box["text"], text)
+        self.assertEqual(box["title"], CAPTION)
+        self.assertEqual(box["icon"], "question")
+        self.assertEqual([b["text"] for b in box["buttons"]], ["Yes", "No"])
+
+    def assertRestartLook(self, s, out, label):
+        w = s.main_window()
+        button = s.control(w, cls="Button")
+        bar = s.control(w, cls="msctls_progress32")
+        self.assertFalse(button["enabled"], "the install button is disabled")
+        self.assertEqual(bar["range"], [0, 200])
+        self.assertEqual(bar["pos"], 200, "the bar stands full")
+        self.assertFalse(bar["marquee"])
+        # Wine 8's progress bar does not draw the error state: it answers PBM_GETSTATE with 1 and
+        # notes "state 2 not yet handled" for the request, which is what is checked there.
+        if bar["state"] != PBST_ERROR:
+            self.assertEqual(bar["state"], 1)
+            self.assertGreaterEqual(error_state_requests(out), 1, "the error state was asked for")
+        self.assertEqual(status_texts(out)[-1], RESTART_LOOK)
+        shot = s.screenshot(label)
+        if s.msgboxes():
+            return w  # the question lies over the status line
+        ink = status_line_pixels(shot, w)
+        self.assertGreater(len(ink), 200, "the status line is written in black")
+        xs = [x for x, _ in ink]
+        self.assertAlmostEqual((min(xs) + max(xs)) / 2, 250, delta=3, msg="centred")
+        return w
+
+    def assertClosesQuietly(self, s, process, window):
+        """Closing in the restart-pending state: no question, no report, the process ends with 0."""
+        requests_before = len(s.requests())
+        close_window(s, window)
+        code = s.wait_for(lambda: process.poll() is not None and ("exit", process.poll()), 15,
+                          what="the installer to end")[1]
+        self.assertEqual(code, 0)
+        self.assertEqual(s.msgboxes(), [], "closing asked nothing")
+        time.sleep(1.0)  # room for a report that should not come
+        self.assertEqual(len(s.requests()), requests_before, [r["raw"] for r in s.requests()[requests_before:]])
 
 
 # ---- processes --------------------------------------------------------------------------------
@@ -279,8 +293,8 @@ def start_restricted(s, command_line, keep=False, env=None):
 # ---- one attempt --------------------------------------------------------------------------------
 
 def serve_package(s, **faults):
-    s.set_lookup(PACKAGE_NAME.encode())
-    s.set_download(PACKAGE_NAME, file=s.fake("package_fake.exe"), **faults)
+    s.set_lookup(PACKAGE.encode())
+    s.set_download(PACKAGE, file=s.fake("package_fake.exe"), **faults)
 
 
 def wait_outcome(s, timeout=60):

@@ -97,7 +97,7 @@ def downloading(s):
     run = Run(s, app)
     s.main_window()
     s.wait_requests(net.API, 1)
-    net.press_install(s)
+    harness.click_install(s)
     started = time.monotonic()
 
     def expanded_with_detail():

@@ -20,12 +20,15 @@ import unittest
 from pathlib import Path
 
 import fault_table
-from harness import MAIN_CLASS
 from install_support import (
-    ABORT_QUESTION, CLOSE_PRODUCT, INSTALLING, PACKAGE, WM_CLOSE, InstallCase, abort_detail, request_kind)
+    ABORT_QUESTION, BLANK_ZERO, CLOSE_PRODUCT, INSTALLING, PACKAGE, WM_CLOSE, InstallCase, abort_detail,
+    request_kind)
+from restart_support import cmd_script
 
 # One repetition a stage in the test command: the random timing varies from run to run, and
-# the fixed stages of test_abort pin the rest. E2E_ABORT_REPEATS=20 is the long run.
+# the fixed stages of test_abort pin the rest (the connecting, downloading, stalled, prompt and
+# outcome stages are only here, with every check and bound they had there). E2E_ABORT_REPEATS=20
+# is the long run.
 REPEATS = int(os.environ.get("E2E_ABORT_REPEATS", "1"))
 SEED = int(os.environ.get("E2E_ABORT_SEED") or random.SystemRandom().randrange(1 << 31))
 EXIT_LIMIT = 3.0
@@ -44,8 +47,6 @@ def percent_shown(run):
     return int(shown[-1].split()[-1].rstrip("%")) if shown else -1
 
 
-
-
 class Rep:
     """One repetition's record."""
 
@@ -62,13 +63,12 @@ class AbortSoak(InstallCase):
     """One session per stage; each repetition is a new installer process in it."""
 
     def soak(self, stage, fault, expected_kinds, enter, close_via="glyph", after=None, check=None,
-             package_stays=False):
+             package_stays=False, question_within=15):
         rng = random.Random("%d/%s" % (SEED, stage))
         print("\nabort soak %s: seed=%d repeats=%d (E2E_ABORT_SEED, E2E_ABORT_REPEATS replay it)"
               % (stage, SEED, REPEATS), file=sys.stderr, flush=True)
         row = fault_table.Row(self, fault)
-        s = self.closing_session()
-        self.prepare(s)
+        s = self.closing_session()  # set up by the stage's prepare(s)
         temp = self.temp_folder(s)
         temp_before = sorted(p.name for p in temp.iterdir())
         reps, failures = [], []
@@ -79,7 +79,7 @@ class AbortSoak(InstallCase):
             try:
                 before = len(s.requests())
                 run = enter(s, rng, rep)
-                self.abort(s, run, rng, rep, close_via)
+                self.abort(s, run, rng, rep, close_via, question_within)
                 self.assertSound(s, run, rep, before, expected_kinds, package_stays)
                 if check:
                     check(s, run, rep, before)
@@ -116,9 +116,6 @@ class AbortSoak(InstallCase):
         row.lost("nothing")
         return reps
 
-    def prepare(self, s):
-        pass
-
     @staticmethod
     def describe(kinds):
         names = {0: "InstallStarted", 2: "DownloadFinished", 3: "InstallSucceeded", 7: "AbortedDuringDownload",
@@ -134,7 +131,7 @@ class AbortSoak(InstallCase):
 
     # -- one abort --
 
-    def abort(self, s, run, rng, rep, via):
+    def abort(self, s, run, rng, rep, via, question_within=15):
         """Asks to close, waits a random time with the question open, answers Yes and watches the
         process go."""
         w = s.main_window(visible=False)
@@ -145,7 +142,7 @@ class AbortSoak(InstallCase):
             s.driver("post", w["hwnd"], WM_CLOSE, 0, 0)
         box = s.wait_for(lambda: [b for b in s.msgboxes()
                                   if b["text"] == ABORT_QUESTION and b["hwnd"] not in before and b["icon"]],
-                         15, interval=0.1, what="the abort question, painted")[0]
+                         question_within, interval=0.1, what="the abort question, painted")[0]
         self.assertBox(box, ABORT_QUESTION, "question", ["Yes", "No"], w)
         wait = rng.uniform(0, 1.5)
         rep.note(question_open_s=round(wait, 2))
@@ -195,9 +192,13 @@ class AbortSoak(InstallCase):
 
         def enter(s, rng, rep):
             n = len(s.requests("/index.php"))
+            since = len(s.requests())
             run = self.start_rep(s)
             s.wait_requests("/index.php", n + 1, timeout=30)
-            delay = rng.uniform(0, 3.0)
+            started = [r for r in s.requests()[since:] if request_kind(r) == 0][0]
+            # A whole second since the attempt began (less is the in-the-second scenario of
+            # test_abort), then a random while longer.
+            delay = max(0.0, started["t"] + 1.2 - time.time()) + rng.uniform(0, 1.8)
             rep.note(in_stage_s=round(delay, 2))
             time.sleep(delay)
             return run
@@ -207,20 +208,42 @@ class AbortSoak(InstallCase):
             self.assertEqual(comp, -1, "no progress yet")
             self.assertEqual(speed, 0.0, run.requests[-1]["target"])
             self.assertEqual(len(raw), len("%20") * 5 + len("0.000"), "ten characters wide: " + raw)
-        self.soak("connecting", "abort while the lookup is held, repeated", [0, "lookup", 7], enter, check=check)
+            self.assertEqual((raw, comp), (BLANK_ZERO, -1), "no progress yet: " + run.requests[-1]["target"])
+            self.assertTrue(run.requests[-1]["target"].endswith("&type=7&speed=%s&comp=-1" % BLANK_ZERO),
+                            run.requests[-1]["target"])
+        self.soak("connecting", "abort while the lookup is held, repeated", [0, "lookup", 7], enter, check=check,
+                  question_within=10)
 
     def test_while_downloading(self):
-        size = 6_000_000
+        size = 9_000_000
 
         def prepare(s):
             s.set_lookup(PACKAGE.encode())
-            # 40 s: a loaded, emulated machine took 18 s from the first percentage to Yes.
+            # 60 s: a loaded, emulated machine took 18 s from the first percentage to Yes, and with
+            # the No first it answered Yes after the 40 s transfer had ended.
             s.set_download(PACKAGE, size=size, rate=150_000)
         self.prepare = prepare
 
         def enter(s, rng, rep):
+            since = len(s.requests())
+            begun = time.monotonic()
             run = self.start_rep(s)
-            s.wait_for(lambda: percent_shown(run) >= 0, 30, what="download progress")
+            run.install_started = s.wait_for(lambda: [r for r in s.requests()[since:] if request_kind(r) == 0], 30,
+                                             what="InstallStarted")[0]
+            seen = time.monotonic()
+            s.wait_for(lambda: percent_shown(run) >= 0, max(0.1, begun + 30 - time.monotonic()),
+                       what="download progress")
+            s.wait_for(lambda: percent_shown(run) >= 8, max(0.1, seen + 20 - time.monotonic()), what="some progress")
+            # No first: the download goes on, and nothing is reported.
+            self.click_close_glyph(s)
+            self.wait_box(s, ABORT_QUESTION)
+            s.press("No")
+            s.wait_for(lambda: not s.msgboxes(), 5, what="the question to close")
+            at_no = percent_shown(run)
+            s.wait_for(lambda: percent_shown(run) >= at_no + 3, 10, what="the download going on after No")
+            self.assertTrue(s.main_window()["visible"])
+            self.assertEqual([k for k in self.kinds(s, since) if k != 1], [0, "lookup", "download"],
+                             "No reports nothing")
             delay = rng.uniform(0, 5.0)
             rep.note(in_stage_s=round(delay, 2))
             time.sleep(delay)
@@ -232,10 +255,15 @@ class AbortSoak(InstallCase):
             shown = percent_shown(run)
             rep.note(comp=comp, shown=shown)
             self.assertTrue(0 <= comp < 100, comp)  # mid-transfer; how far depends on how slow the machine is
+            # The last progress call may come after the last repaint.
             self.assertTrue(shown <= comp <= shown + 2, (comp, shown))
             self.assertGreaterEqual(speed, 0.0)
+            self.assertAbortSpeed(run, run.closing, run.install_started, size, raw, speed, comp)
+            # The transfer stopped at its next progress call: the abort, which waits up to 1 s for a
+            # request the worker has under way, had no reason to wait.
+            self.assertLess(run.requests[-1]["t"] - run.closing.answered_at, 0.9, "the download ended at once")
         self.soak("downloading", "abort while the package downloads, repeated", [0, "lookup", "download", 7],
-                  enter, check=check)
+                  enter, check=check, question_within=10)
 
     def test_while_the_download_stalls(self):
         def prepare(s):
@@ -245,18 +273,24 @@ class AbortSoak(InstallCase):
 
         def enter(s, rng, rep):
             run = self.start_rep(s)
-            s.wait_for(lambda: percent_shown(run) >= 14, 60, what="the stall at 15 %")
-            delay = 0.5 + rng.uniform(0, 3.0)
+            s.wait_for(lambda: [t for t in run.statuses() if t.endswith(" 14%")], 20, what="the stall at 15 %")
+            # No progress call comes any more after 1.5 s; then a random while longer.
+            delay = 1.5 + rng.uniform(0, 2.0)
             rep.note(in_stage_s=round(delay, 2))
             time.sleep(delay)
+            run.shown = run.statuses()[-1]
             return run
 
         def check(s, run, rep, before):
             raw, speed, comp = abort_detail(run.requests[-1])
             rep.note(comp=comp)
             self.assertIn(comp, (14, 15), "300 000 of 2 000 000 bytes")
+            self.assertEqual(comp, 15, "300 000 of 2 000 000 bytes")
+            self.assertTrue(run.shown.startswith("Downloading MORVELT... 1"), run.shown)
+            # No progress call comes to stop the transfer: the abort waited its 1 s for it, then went on.
+            self.assertGreater(run.requests[-1]["t"] - run.closing.answered_at, 0.9)
         self.soak("stalled", "abort while the download stalls, repeated", [0, "lookup", "download", 7], enter,
-                  check=check)
+                  check=check, question_within=10)
 
     def test_while_the_product_prompt_is_open(self):
         def prepare(s):
@@ -267,6 +301,13 @@ class AbortSoak(InstallCase):
         def enter(s, rng, rep):
             run = self.start_rep(s)
             self.wait_box(s, CLOSE_PRODUCT, 30)
+            # The package the installer checked cannot be replaced, renamed or deleted meanwhile.
+            package = self.package_file(s)
+            checked = package.read_bytes()
+            swap = cmd_script(s, 'copy /y C:\\fakes\\product_fake.exe "{0}"\nren "{0}" swapped.exe\ndel "{0}"\n'
+                              .format(self.package_win(s)))
+            self.assertEqual(package.read_bytes(), checked, "replaced while held: %s" % swap.stdout)
+            self.assertFalse((package.parent / "swapped.exe").exists())
             delay = rng.uniform(0, 3.0)
             rep.note(in_stage_s=round(delay, 2))
             time.sleep(delay)
@@ -276,9 +317,10 @@ class AbortSoak(InstallCase):
             self.assertTrue(run.requests[-1]["target"].endswith("&webinst=true&type=9"))
             self.assertEqual(self.package_log(s), "", "the package never ran")
             self.assertEqual([b for b in s.msgboxes() if b["text"] == CLOSE_PRODUCT], [], "the prompt went")
+            self.assertEqual(s.msgboxes(), [], "the prompt went with the process")
         # The prompt disables the window: the close comes from the system.
         self.soak("prompt", "abort with the running product's prompt open, repeated",
-                  [0, "lookup", "download", 2, 9], enter, close_via="post", check=check)
+                  [0, "lookup", "download", 2, 9], enter, close_via="post", check=check, question_within=10)
 
     def test_while_the_package_runs(self):
         def prepare(s):
@@ -327,7 +369,7 @@ class AbortSoak(InstallCase):
             try:
                 s.wait_for(lambda: self.package_log(s).count("knobs ") > n, 30, what="the package to start")
                 set_api_delay(s, 30)  # the server now sits on the outcome report
-                s.wait_for(lambda: len([r for r in s.requests() if request_kind(r) == 3]) > outcomes, 15,
+                s.wait_for(lambda: len([r for r in s.requests() if request_kind(r) == 3]) > outcomes, 10,
                            what="the outcome report")
             finally:
                 set_api_delay(s, 0)
@@ -338,8 +380,9 @@ class AbortSoak(InstallCase):
 
         def check(s, run, rep, before):
             self.assertEqual(run.statuses()[-1], INSTALLING, "the installed state was never shown")
+            self.assertGreater(run.closing.gone_after, 0.9, "the abort waited for the report under way")
         self.soak("outcome", "abort while the outcome report is held, repeated", [0, "lookup", "download", 2, 3, 9],
-                  enter, check=check)
+                  enter, check=check, question_within=10)
 
 
 if __name__ == "__main__":

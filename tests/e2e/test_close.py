@@ -12,10 +12,8 @@ from urllib.parse import unquote
 
 from install_support import (
     ABORT_QUESTION, DOWNLOAD_FAILED, INSTALLED, LAUNCH_BUTTON, NOT_INSTALLED, PACKAGE, RESTART_LOOK,
-    RESUME_SCRIPT, InstallCase, abort_detail, field, request_kind)
-
-DEFAULT_RESTART_QUESTION = ("To continue installation you have to reboot your PC. Would you like reboot your PC "
-                            "now? MORVELT will automatically continue installation process.")
+    RESUME_SCRIPT, InstallCase, abort_detail, request_kind)
+from product import DEFAULT_RESTART_QUESTION
 
 
 class TestCloseRequest(InstallCase):

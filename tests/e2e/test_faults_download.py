@@ -1,8 +1,10 @@
-"""Faults of the package download, one fault-table row each: a connection dropped part-way, a
-transfer that stalls until the user aborts, an empty package, a size beyond 4 GiB announced, and
-a Content-Length smaller than the package sent. Each checks what the user sees, what the server
-recorded, and what is left in the prefix: the package file as the download service left it, gone
-once the window is closed, and nothing else created or deleted.
+"""Faults of the package download: a connection dropped part-way, a transfer that stalls until
+the user aborts, an empty package, a size beyond 4 GiB announced, and a Content-Length smaller
+than the package sent; one fault-table row each, and checking what the user sees, what the server
+recorded, and what is left in the prefix: the package file as the download service left it,
+gone once the window is closed, and nothing else created or deleted.
+Also the connection closed long before a 400 MB announced size, watched in the expanded layout:
+what the speed line showed, and that the failure restores the normal layout.
 
 Seen under Wine 8: for a connection reset mid-transfer the download service either answers
 success (it copies what arrived to the target file, and the installer's own size check turns the
@@ -20,6 +22,7 @@ from urllib.parse import unquote
 
 import fault_table
 import net_support as net
+from harness import Session
 from fault_checks import TRACE_DOWNLOAD, FaultCase, disk
 from install_support import (
     CONNECTING, DOWNLOAD_FAILED, INSTALLING, NOT_INSTALLED, PACKAGE, abort_detail, compress_downloads, field,
@@ -329,6 +332,64 @@ class TestHugeAnnouncedSize(FaultCase):
                  % ([d for d in run.details()[shown_before:] if d][-1], unquote(raw).strip(), c.gone_after))
         self.noteCache(big, self.assertDiskAfter(s, before), before)
         big.lost("nothing")
+
+
+class TestDownloadCutShort(FaultCase):
+    ANNOUNCED = 400_000_000
+    # About 14 s, well past the expansion, so that a loaded, emulated machine still looks while the
+    # layout is expanded. The speed the line shows counts from before the connection, so on a
+    # loaded machine it falls well below the server's rate (seen: 0.99 MB/s at 1.5 MB/s); 2.5 MB/s
+    # keeps it in megabytes with room to spare.
+    SENT = 35_000_000
+    RATE = 2_500_000
+
+    def test_connection_closed_before_the_announced_size(self):
+        with Session(self) as s:
+            # The server announces 400 MB and closes the connection after 17.5 MB. Wine's download
+            # service answers success for that; the installer must still see a failed download.
+            s.set_download("MORVELT_2.0_Setup.exe", size=self.SENT, content_length=self.ANNOUNCED, rate=self.RATE)
+            app = s.start_installer("/i", env={"WINEDEBUG": "trace+text,trace+win,+timestamp"})
+            s.main_window()
+            s.wait_for(lambda: net.controls(s)[3]["visible"], 12, interval=0.2, what="the expanded layout")
+            box = s.wait_msgbox(20)
+            self.assertEqual((box["text"], box["title"], box["icon"]), (net.DOWNLOAD_FAILED, net.CAPTION, "error"))
+            # The failure texts and the normal layout are in place before the box asks for OK.
+            _, button, bar, link = net.controls(s)
+            self.assertEqual((tuple(bar["rect"]), tuple(button["rect"]), link["visible"]), (net.BAR_NORMAL, net.BUTTON_NORMAL, False))
+            trace = net.wait_trace(s, app, lambda t: net.DOWNLOAD_FAILED in [d["text"] for d in t.status_lines()],
+                                   what="the download-failed status")
+            s.press("OK")
+
+            shown = [d["text"] for d in trace.status_lines()]
+            self.assertEqual(shown[-1], net.DOWNLOAD_FAILED)
+            self.assertNotIn(net.NOT_INSTALLED, shown)
+            self.assertNotIn(net.INSTALLING, shown, "the fragment is not run")
+            details = trace.detail_lines()
+            lines = [net.DETAIL.match(d["text"]) for d in details if d["text"]]
+            self.assertTrue(lines and all(lines), [d["text"] for d in details])
+            for m in lines:
+                # Up to 2.4 MB/s with about 380 MB to come: megabytes per second and minutes.
+                self.assertEqual((m.group(2), m.group(4)), ("MB", "mins"), m.group(0))
+                self.assertTrue(1.0 <= float(m.group(1)) <= 2.5, m.group(0))
+                self.assertTrue(2 <= int(m.group(3)) <= 7, m.group(0))
+            self.assertEqual(details[-1]["text"], "", "the detail line is emptied")
+            self.assertEqual(details[-1]["rect"], (0, 133, 500, 193), "in the normal layout")
+
+            _, button, bar, _ = s.wait_for(lambda: (lambda c: c[1]["enabled"] and c)(net.controls(s)), 10,
+                                           what="the final state")
+            self.assertEqual((bar["pos"], bar["marquee"]), (200, False))
+            time.sleep(1.0)
+            reqs = net.requests_of(s.server_log())
+            kinds = sorted(r["target"].split("?")[0] + ("?" + r["target"].rsplit("&", 1)[-1] if "?" in r["target"] else "")
+                           for r in reqs)
+            # No DownloadFinished and no outcome report: a failed download sends nothing.
+            self.assertEqual(kinds, ["/downloads_ls/MORVELT_2.0_Setup.exe", "/index.php?file=true",
+                                     "/wp-json/hlv/api?type=0", "/wp-json/hlv/api?type=1"], [r["raw"] for r in reqs])
+            done = [r for r in s.server_log() if r["kind"] == "done" and r["sent"] == self.SENT]
+            self.assertEqual(len(done), 1)
+            # What the service left at the package path is its business: here, the fragment.
+            self.assertLess(len(s.read_file(net.PACKAGE_PATH, binary=True)), self.ANNOUNCED)
+            self.assertTrue(app.running)
 
 
 if __name__ == "__main__":

@@ -14,8 +14,9 @@ import net_support as net
 from install_support import (
     ABORT_QUESTION, CONNECTING, DOWNLOAD_FAILED, INSTALLED, INSTALLING, LAUNCH_BUTTON, NOT_INSTALLED, PACKAGE,
     PBST_ERROR, InstallCase, field, request_kind, with_brief)
-from restart_support import (DEFAULT_QUESTION, QUORBIN, RESTART_TEXT, install_previous, lock, pending_deletions,
-                             script_bytes, script_path, startup_folder, tree, write_file)
+from restart_support import (DEFAULT_RESTART_QUESTION, QUORBIN, RESTART_LOOK, RestartLookChecks, install_previous, lock,
+                             pending_deletions, script_bytes, script_path, startup_folder, tree, wait_outcome,
+                             write_file)
 
 LOCKED = QUORBIN + "\\Vesk\\data\\cache.bin"
 STALE = b"MZ stale package of an earlier run\r\n"
@@ -256,12 +257,12 @@ class TestStartupFolderUnwritable(FileFaultCase):
         install_previous(s)
         lock(s, LOCKED)
         run = self.start(s, "/i")
-        box = self.wait_box(s, DEFAULT_QUESTION, 60)
-        self.assertBox(box, DEFAULT_QUESTION, "question", ["Yes", "No"], s.main_window())
+        box = self.wait_box(s, DEFAULT_RESTART_QUESTION, 60)
+        self.assertBox(box, DEFAULT_RESTART_QUESTION, "question", ["Yes", "No"], s.main_window())
         w, button, bar = self.ui(s)
         self.assertFalse(button["enabled"])
         self.assertEqual((bar["range"], bar["pos"], bar["marquee"]), ([0, 200], 200, False))
-        self.assertEqual(run.statuses()[-1], RESTART_TEXT)
+        self.assertEqual(run.statuses()[-1], RESTART_LOOK)
         s.screenshot("restart-question")
         self.assertEqual(sorted(self.kinds(s), key=str), [0, 1, 2, "download", "lookup"], "no report for the restart")
         s.press("No")
@@ -282,9 +283,10 @@ class TestStartupFolderUnwritable(FileFaultCase):
         row.lost("nothing")
 
 
-class TestResumeScriptWithOtherSwitches(FileFaultCase):
+class TestResumeScriptWithOtherSwitches(RestartLookChecks, FileFaultCase):
     """A script that an earlier cycle left, carrying "/c /l", while this run (without "/l") would
-    write "/c": the script stays byte for byte, and its switches decide the logon."""
+    write "/c": the script is never replaced, stays byte for byte through the restart-pending look,
+    the close and the boot, and its switches decide the logon."""
 
     def test_the_script_present_wins_byte_for_byte(self):
         row = fault_table.Row(self, "resume script already present with other switches (/c /l)")
@@ -298,10 +300,12 @@ class TestResumeScriptWithOtherSwitches(FileFaultCase):
         # The script appears while the uninstaller runs, after start-up has looked for it.
         s.wait_for(lambda: "sleeping" in (s.fake_log("uninstaller") or ""), 40, what="the uninstaller")
         write_file(s, script_path(s), earlier)
-        box = self.wait_box(s, DEFAULT_QUESTION, 60)
-        self.assertBox(box, DEFAULT_QUESTION, "question", ["Yes", "No"], s.main_window())
-        self.assertEqual(run.statuses()[-1], RESTART_TEXT)
+        box = self.wait_box(s, DEFAULT_RESTART_QUESTION, 60)
+        self.assertEqual(wait_outcome(s)[0], "question")
+        self.assertBox(box, DEFAULT_RESTART_QUESTION, "question", ["Yes", "No"], s.main_window())
+        self.assertEqual(run.statuses()[-1], RESTART_LOOK)
         self.assertEqual(s.read_file(script_path(s), binary=True), earlier, "not replaced, not appended to")
+        self.assertRestartLook(s, run.app.stdout_path, "earlier-script")
         s.press("No")
         s.wait_for(lambda: not s.msgboxes(), 10, what="the question to go")
         self.post_close(s)

@@ -1,41 +1,55 @@
-"""Faults of the downloaded package itself, one fault-table row each: a package that crashes with an
-access violation, one that exits with 0x80000000 or with -1 (0xFFFFFFFF), and one that hangs until
-the user aborts. Each checks what the user sees, the outcome report and its code, and what is left
-in the prefix: the package file until the window closes, nothing installed, nothing else touched."""
+"""Faults of the downloaded package itself, one fault-table row each: a package that exits with 3
+(and a click that starts again), one that crashes with an access violation, one that exits with
+0x80000000 or with -1 (0xFFFFFFFF), and one that hangs until the user aborts. Each checks what the
+user sees, the outcome report and its code, and what is left in the prefix: the package file until
+the window closes, nothing installed, nothing else touched."""
 
 import time
 import unittest
 
 import fault_table
 from fault_checks import FaultCase, disk
-from install_support import CONNECTING, INSTALLING, NOT_INSTALLED, compress_downloads, request_kind
+from install_support import (CONNECTING, INSTALLING, NOT_INSTALLED, PBST_ERROR, PBST_NORMAL, bar_end_colour,
+                             compress_downloads, filled, request_kind)
 
 PACKAGE_EXE = "MORVELT_PACKAGE.exe"
 NO_INSTALL = {"MORVELT_FAKE_NOINSTALL": "1"}
 
 
 class TestFailingPackage(FaultCase):
+    # The package takes its time and the download is throttled a little, so that a second attempt
+    # lasts long enough to be seen running.
+    SLOW = {"MORVELT_FAKE_DELAY_MS": "500"}
     CASES = (
-        # fault, knobs, the code InstallFailed carries (the exit code read as signed 32 bits)
-        ("package crashes (access violation, 0xC0000005)", {"MORVELT_FAKE_CRASH": "1"}, -1073741819),
-        ("package exits with 0x80000000", dict(NO_INSTALL, MORVELT_FAKE_EXIT="0x80000000"), -2147483648),
-        ("package exits with -1 (0xFFFFFFFF)", dict(NO_INSTALL, MORVELT_FAKE_EXIT="-1"), -1),
+        # fault, knobs, the code InstallFailed carries (the exit code read as signed 32 bits), how
+        # the attempt starts ("/i", or a click after SetupStarted), and whether a second click follows
+        ("package exits with 3, then a click starts again", dict(NO_INSTALL, MORVELT_FAKE_EXIT="3", **SLOW), 3,
+         "click", True),
+        ("package crashes (access violation, 0xC0000005)", {"MORVELT_FAKE_CRASH": "1"}, -1073741819, "/i", False),
+        ("package exits with 0x80000000", dict(NO_INSTALL, MORVELT_FAKE_EXIT="0x80000000", **SLOW), -2147483648,
+         "click", False),
+        ("package exits with -1 (0xFFFFFFFF)", dict(NO_INSTALL, MORVELT_FAKE_EXIT="-1"), -1, "/i", False),
     )
 
     def test_crash_and_extreme_exit_codes(self):
         s = self.closing_session()
-        self.serve_package(s)
-        for fault, knobs, code in self.CASES:
+        self.serve_package(s, rate=400_000)
+        for fault, knobs, code, start, again in self.CASES:
             with self.subTest(fault=fault):
-                self.failing(s, fault, knobs, code)
+                self.failing(s, fault, knobs, code, start, again)
 
-    def failing(self, s, fault, knobs, code):
+    def failing(self, s, fault, knobs, code, start, again):
         row = fault_table.Row(self, fault)
         before = disk(s)
         since = len(s.requests())
         logged = len(self.package_log(s))
-        run = self.start(s, "/i", env=knobs)
-        self.assertFailedState(s, run)
+        if start == "click":
+            run = self.start(s, env=knobs)
+            s.wait_for(lambda: len(s.requests()) > since, 10, what="SetupStarted")
+            self.click_install(s)
+        else:
+            run = self.start(s, "/i", env=knobs)
+        w, b, p = self.assertFailedState(s, run)
         statuses = run.statuses()
         self.assertEqual(compress_downloads(statuses), [CONNECTING, "Downloading", INSTALLING, NOT_INSTALLED], statuses)
         self.assertEqual(s.msgboxes(), [], "a failed package shows no box")
@@ -43,6 +57,11 @@ class TestFailingPackage(FaultCase):
         self.assertEqual(crash_windows, [], "no crash dialog")
         reqs = self.assertAttemptRequests(s, since, [0, "lookup", "download", 2, 4])
         self.assertTrue(reqs[4]["target"].endswith("&webinst=true&type=4&code=%d" % code), reqs[4]["target"])
+        self.assertWorkerNumbers(reqs)
+        if start == "click":
+            shot = s.screenshot("failed-%d" % code)
+            self.assertTrue(filled(bar_end_colour(shot, w, p)), "the bar drawn full")
+            self.assertEqual([request_kind(r) for r in s.requests()[since:]], [1, 0, "lookup", "download", 2, 4])
 
         log = self.package_log(s)[logged:]
         self.assertIn("started cmdline=[ /S]", log)
@@ -56,6 +75,8 @@ class TestFailingPackage(FaultCase):
         self.assertDiskAfter(s, before, package_size=size)
         row.seen("%s -> %s; no box; reports 0, lookup, download, 2, InstallFailed code=%d; button back, bar full"
                  % (INSTALLING, NOT_INSTALLED, code))
+        if again:
+            self.again(s, run, logged)
 
         # The package file stays until the window closes; then it goes.
         c, last = self.close_failed(s, run, 9)
@@ -64,6 +85,23 @@ class TestFailingPackage(FaultCase):
         row.seen(row.data["seen"] + "; close: AbortedOther, gone %.1f s after Yes, package file deleted" % c.gone_after)
         self.noteCache(row, self.assertDiskAfter(s, before), before)
         row.lost("nothing")
+
+    def again(self, s, run, logged):
+        """A click after the failure starts a whole new attempt, which leaves the error state."""
+        before = len(s.requests())
+        self.click_install(s)
+        w, b, p = self.wait_ui(s, lambda w, b, p: not b["enabled"], 5, "the second attempt")
+        self.assertTrue(p["marquee"])
+        self.assertEqual(p["state"], PBST_NORMAL, "a new attempt leaves the error state")
+        w, b, p = self.wait_attempt_over(s)
+        self.assertFinalBar(p, PBST_ERROR, run, error_requests=2)
+        statuses = run.statuses()
+        second = statuses[statuses.index(NOT_INSTALLED) + 1:]
+        self.assertEqual(compress_downloads(second), [CONNECTING, "Downloading", INSTALLING, NOT_INSTALLED], statuses)
+        reqs = s.requests()[before:]
+        self.assertEqual([request_kind(r) for r in reqs], [0, "lookup", "download", 2, 4])
+        self.assertWorkerNumbers(reqs)
+        self.assertEqual(self.package_log(s)[logged:].count("started cmdline=[ /S]"), 2)
 
 
 class TestHangingPackage(FaultCase):

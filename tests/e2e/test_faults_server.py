@@ -5,179 +5,27 @@ and their types, the lookup, the download request and its exact target) and what
 
 One installer process runs many attempts (a click each), so the faults share a session; the
 package fake exits with 3 and installs nothing, so every attempt that gets as far as the package
-ends failed, with the button offered again.
+ends failed, with the button offered again. The one home of the refused certificates: also a
+fresh "/i" start before a server the prefix cannot trust, whose reports and lookup all fail.
 """
 
 import os
-import re
 import time
 import unittest
-from pathlib import Path
 
 import fault_table
 import install_support as inst
 import net_support as net
+from fault_checks import WINE_OWN, WINEDEBUG, ServerFaultCase, drive_files
+from install_support import FAILING_PACKAGE
+from product import BAND, FACE
 
-NAME = b"MORVELT_2.0_Setup.exe"
+NAME = inst.PACKAGE.encode()
 ERROR_PAGE = b"<html><head><title>500 Internal Server Error</title></head><body>Server error</body></html>"
-FAILING_PACKAGE = {"MORVELT_FAKE_EXIT": "3", "MORVELT_FAKE_NOINSTALL": "1"}
-WINEDEBUG = "trace+text,trace+urlmon,+timestamp"
-FACE = (240, 240, 240)
-BAND = (118, 136, 154)
-
-# Files the prefix itself writes while programs run (registry hives live outside drive_c):
-# the fakes' logs, the tools the harness copies in, Wine's URL cache and the explorer's state.
-WINE_OWN = re.compile(r"^(fakes/log/|e2e/|users/[^/]+/AppData/Local/Microsoft/Windows/(INetCache|History|"
-                      r"INetCookies|Temporary Internet Files)/|users/[^/]+/(Temp/)?\.?wine|windows/|Downloads/MORVELTSetup\.exe$)",
-                      re.I)
 
 # Lookup bodies whose names must not be fetched: each would take the download out of
 # /downloads_ls/ (the client resolves dot segments, also encoded ones, and backslashes).
 LEAVING = [b"../" + NAME, b"..\\..\\evil.exe", b"../../index.php?option=com_hlvauth&x=1"]
-
-
-def drive_files(s):
-    """Every file under the prefix's C: drive, as relative paths with their sizes."""
-    root = s.prefix / "drive_c"
-    out = {}
-    for folder, _, files in os.walk(root):
-        for f in files:
-            p = Path(folder) / f
-            try:
-                out[str(p.relative_to(root))] = p.stat().st_size
-            except OSError:
-                pass
-    return out
-
-
-class ServerFaultCase(inst.InstallCase):
-    def open(self, s):
-        """The installer waiting for a click, its start report received."""
-        s.set_download("*", file=s.fake("package_fake.exe"))
-        self.run_ = self.start(s, env=dict(FAILING_PACKAGE, WINEDEBUG=WINEDEBUG))
-        s.wait_requests(net.API, 1, timeout=20)
-        self.files_at_start = drive_files(s)
-        return self.run_
-
-    def attempt(self, s):
-        """One attempt by a click; returns what it showed, what the server recorded and what it
-        left in the temp folder. The package file of an earlier attempt is removed first, so each
-        attempt's file is its own."""
-        package = self.package_file(s)
-        if package.exists():
-            package.unlink()
-        temp_before = {p.name for p in self.temp_folder(s).iterdir()}
-        before = net.installer_trace(self.run_.app)
-        errors_before = self.run_.error_state_requests()
-        since = len(s.server_log())
-        boxes, _, _ = net.run_attempt(s)
-        time.sleep(0.3)  # a request after the final state would still be recorded
-        records = s.server_log()[since:]
-        trace = net.installer_trace(self.run_.app)
-        reqs = net.requests_of(records)
-        w, button, bar_now, link = net.controls(s)
-        a = {
-            "boxes": boxes, "records": records, "reqs": reqs, "bar": bar_now, "button": button, "link": link,
-            "kinds": [inst.request_kind(r) for r in reqs],
-            "downloads": [r for r in reqs if inst.request_kind(r) == "download" or not r["target"].startswith(
-                ("/wp-json/hlv/api", "/index.php?option=com_hlvauth&r="))],
-            "urls": trace.downloads[len(before.downloads):],
-            "status": [d["text"] for d in trace.status_lines()[len(before.status_lines()):]],
-            "details": [d["text"] for d in trace.detail_lines()[len(before.detail_lines()):]],
-            "error_requests": self.run_.error_state_requests() - errors_before,
-            "temp_new": {p.name for p in self.temp_folder(s).iterdir()} - temp_before,
-            "window": w,
-        }
-        return a
-
-    # -- what the user saw --
-
-    def assertFinal(self, a, failed=True):
-        self.assertTrue(a["button"]["enabled"], "the button is offered again")
-        self.assertEqual(a["button"]["text"], inst.INSTALL_BUTTON)
-        self.assertEqual((a["bar"]["range"], a["bar"]["pos"], a["bar"]["marquee"]), ([0, 200], 200, False))
-        self.assertFalse(a["link"]["visible"], "normal layout")
-        if failed and a["bar"]["state"] != inst.PBST_ERROR:
-            # Wine's bar cannot hold the error state; the request for it reached the control once.
-            self.assertEqual(a["error_requests"], 1)
-
-    def assertErrorBox(self, a):
-        self.assertEqual(len(a["boxes"]), 1, a["boxes"])
-        box = a["boxes"][0]
-        self.assertEqual((box["text"], box["title"], box["icon"]), (inst.DOWNLOAD_FAILED, inst.CAPTION, "error"))
-        self.assertEqual([b["text"] for b in box["buttons"]], ["OK"])
-
-    def assertLookupRefused(self, a, kinds=(0, "lookup")):
-        """The lookup failed: the box, "not installed", no download, only InstallStarted and the
-        lookup on the server (kinds), nothing in the temp folder."""
-        self.assertErrorBox(a)
-        self.assertEqual(a["status"][-1], inst.NOT_INSTALLED, a["status"])
-        self.assertNotIn(inst.DOWNLOAD_FAILED, a["status"])
-        self.assertEqual(a["urls"], [], "the download service was not called")
-        self.assertEqual(a["kinds"], list(kinds), [r["raw"] for r in a["reqs"]])
-        self.assertEqual(a["temp_new"], set())
-        self.assertFinal(a)
-
-    def assertDownloadRefused(self, a, url=""):
-        """The name went to the download service as url (empty: refused before), which fetched
-        nothing: the download-failed texts and the box; nothing after the lookup on the server."""
-        self.assertErrorBox(a)
-        self.assertEqual(a["status"][-1], inst.DOWNLOAD_FAILED, a["status"])
-        self.assertNotIn(inst.NOT_INSTALLED, a["status"])
-        self.assertNotIn(inst.INSTALLING, a["status"])
-        self.assertEqual([u["url"] for u in a["urls"]], [url])
-        self.assertEqual(a["kinds"], [0, "lookup"], [r["raw"] for r in a["reqs"]])
-        self.assertEqual(a["downloads"], [])
-        self.assertEqual(a["temp_new"], set(), "no package file or fragment")
-        self.assertFinal(a)
-
-    def assertDownloaded(self, s, a, url_name, wire_target):
-        """The name reached the download service widened unit for unit, the download host got
-        exactly wire_target, the package ran and failed (code 3), and its file stays in the temp
-        folder until the window closes."""
-        self.assertEqual(a["boxes"], [])
-        self.assertEqual([u["url"] for u in a["urls"]], [net.URL_PREFIX + url_name])
-        self.assertEqual(len(a["downloads"]), 1, [r["raw"] for r in a["reqs"]])
-        self.assertEqual(a["downloads"][0]["target"], wire_target)
-        self.assertEqual(a["downloads"][0]["host"], "127.0.0.1")
-        self.assertEqual(a["kinds"], [0, "lookup", "download", 2, 4], [r["raw"] for r in a["reqs"]])
-        self.assertTrue(a["reqs"][-1]["target"].endswith("&type=4&code=3"), a["reqs"][-1]["raw"])
-        self.assertEqual(a["status"][-1], inst.NOT_INSTALLED, a["status"])
-        self.assertIn(inst.INSTALLING, a["status"])
-        self.assertEqual(a["temp_new"], {"MORVELT_PACKAGE.exe"})
-        self.assertEqual(self.package_file(s).read_bytes(), s.fake("package_fake.exe").read_bytes())
-        self.assertFinal(a)
-
-    def lookup_sent(self, a, size):
-        """The lookup's answer went out whole (or the client stopped reading it)."""
-        lookup = [r for r in a["reqs"] if r["target"].startswith("/index.php?option=com_hlvauth&r=")]
-        self.assertEqual(len(lookup), 1)
-        self.assertTrue(net.LOOKUP_TARGET.match(lookup[0]["target"]), lookup[0]["target"])
-        done = [r for r in a["records"] if r["kind"] == "done" and r["seq"] == lookup[0]["seq"]]
-        return done[0] if done else None
-
-    # -- the end of a session --
-
-    def finish_rows(self):
-        """Called once the server's record and the disk have been checked for every row."""
-        for row in self.rows:
-            row.lost("nothing")
-
-    def close_and_check_disk(self, s, limit=10.0):
-        """Aborts the idle installer (close glyph, Yes): the process ends within limit seconds
-        (without a window manager Wine waits 2 s for each hidden window, so the 3 s bound is kept
-        for desktop sessions), the package file is deleted, and nothing else the installer made
-        is left in the C: drive."""
-        c = self.confirm_abort(s, self.run_)
-        self.assertEqual(c.exit_code, 0)
-        self.assertLess(c.gone_after, limit, "gone %.2f s after Yes" % c.gone_after)
-        self.assertFalse(self.package_file(s).exists(), "the package file is deleted on close")
-        after = drive_files(s)
-        created = sorted(p for p in set(after) - set(self.files_at_start) if not WINE_OWN.match(p.replace(os.sep, "/")))
-        self.assertEqual(created, [], "files created in C:")
-        gone = sorted(p for p in set(self.files_at_start) - set(after) if not WINE_OWN.match(p.replace(os.sep, "/")))
-        self.assertEqual(gone, [], "files deleted from C:")
-        return c
 
 
 class TestLookupBodies(ServerFaultCase):
@@ -324,6 +172,46 @@ class TestTlsAndUnreachable(ServerFaultCase):
 
         self.close_and_check_disk(s)
         self.finish_rows()
+
+    def test_untrusted_certificate_fails_reports_and_lookup_silently(self):
+        s = self.session(server="untrusted")
+        app = s.start_installer("/i", env={"WINEDEBUG": net.TRACE_TEXT + ",trace+winhttp"})
+        window = s.main_window()
+        self.assertTrue(window["visible"])
+        time.sleep(2)  # the start-up report would have arrived by now
+        self.assertEqual(s.requests(), [])
+        self.assertTrue(app.running, "a refused report must not end the program")
+        box = s.wait_msgbox(20)
+        self.assertEqual((box["text"], box["title"], box["icon"]), (net.DOWNLOAD_FAILED, net.CAPTION, "error"))
+        self.assertEqual([b["text"] for b in box["buttons"]], ["OK"])
+        s.press("OK")
+        trace = net.wait_trace(s, app, lambda t: net.NOT_INSTALLED in [d["text"] for d in t.status_lines()],
+                               what="the not-installed status")
+        shown = [d["text"] for d in trace.status_lines()]
+        self.assertLess(shown.index(net.CONNECTING), shown.index(net.NOT_INSTALLED), shown)
+        time.sleep(1.0)
+        log = s.server_log()
+        self.assertEqual(net.requests_of(log), [], "no request gets through a refused handshake")
+        # The start-up report, the attempt's start report and the lookup each opened a TLS
+        # connection; WinHTTP checks the chain after the handshake and then leaves without a
+        # request, which the server records as a connection without request.
+        refused = [r for r in log if r["kind"] in ("tls_error", "no_request")]
+        self.assertEqual(len(refused), 3, log)
+        # Each of the three failed in sending and closed what it had opened, newest first.
+        exchanges = net.http_exchanges(trace)
+        self.assertEqual(len(exchanges), 3)
+        targets = sorted(c[1].split('L"')[2].split('"')[0] for ex in exchanges for c in ex["calls"]
+                         if c[0] == "WinHttpOpenRequest")
+        self.assertEqual([t.split("&type=")[-1] if "&type=" in t else "lookup" for t in targets],
+                         ["lookup", "0", "1"])
+        for ex in exchanges:
+            target = [c[1].split('L"')[2].split('"')[0] for c in ex["calls"] if c[0] == "WinHttpOpenRequest"][0]
+            net.check_exchange(self, ex, target, answered=False)
+        _, button, bar, _ = net.controls(s)
+        self.assertTrue(button["enabled"])
+        self.assertEqual(button["text"], "Download and Install")
+        self.assertEqual((bar["pos"], bar["marquee"]), (200, False))
+        self.assertTrue(app.running)
 
 
 class TestSilentServer(ServerFaultCase):

@@ -12,8 +12,9 @@ from install_support import (
     CLOSE_PRODUCT, CONNECTING, DOWNLOAD_FAILED, INSTALL_BUTTON, INSTALLED, INSTALLING, LAUNCH_BUTTON,
     NOT_INSTALLED, PACKAGE, PBST_ERROR, PBST_NORMAL, PRODUCT_DIR, PRODUCT_EXE, RESTART_LOOK, RESUME_SCRIPT,
     SUCCESS_RESTART_QUESTION, WM_APP, InstallCase, compress_downloads, field, request_kind, with_brief)
-
-UUID = re.compile(r"^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$")
+from install_support import bar_end_colour, filled
+from product import UUID
+from restart_support import RestartLookChecks, answer, pending_deletions, script_path
 
 
 def bar_colour(shot, window, bar):
@@ -27,51 +28,7 @@ def bluish(c):
     return c[2] > c[0] + 60 and c[2] > 150
 
 
-def bar_end_colour(shot, window, bar):
-    """The colour just inside the right end of the bar: filled only when the bar stands full."""
-    left, top = window["rect"][:2]
-    r = bar["rect"]
-    return shot.pixel(left + r[2] - 6, top + (r[1] + r[3]) // 2)
-
-
-def filled(c):
-    return max(c) - min(c) > 60  # the fill is a saturated colour; the empty bar is white or grey
-
-
-class InstallAssertions(InstallCase):
-    def assertSpeedFits(self, started, finished, size):
-        """DownloadFinished carries size/1024 over the whole seconds between the worker's start time
-        (right after InstallStarted) and the end of the download; with none elapsed, 0.000."""
-        raw = field(finished, "speed")
-        text = unquote(raw)
-        self.assertRegex(raw, r"^(%20)*\d+\.\d{3}$", "blanks sent as %20, three decimals")
-        self.assertGreaterEqual(len(text), 10, "right-aligned in ten characters: %r" % text)
-        speed = float(text)
-        whole = math.floor(finished["t"]) - math.floor(started["t"])
-        candidates = [n for n in (whole - 1, whole, whole + 1) if n >= 0]
-        allowed = ["%.3f" % (size / 1024 / n if n else 0.0) for n in candidates]
-        self.assertIn("%.3f" % speed, allowed, "speed %r for %d bytes over about %d s" % (text, size, whole))
-        return speed
-
-    def assertWorkerSequence(self, s, expected):
-        """With an attempt started at once, the worker's requests come in their order while the
-        SetupStarted report, on a thread nobody waits for, lands anywhere among them, once."""
-        kinds = self.kinds(s)
-        self.assertEqual(kinds.count(1), 1, kinds)
-        self.assertEqual([k for k in kinds if k != 1], expected, kinds)
-
-    def assertWorkerNumbers(self, reqs):
-        """Each thread draws its query numbers from its own sequence, starting at 41."""
-        by_kind = {request_kind(r): r for r in reqs}
-        self.assertEqual(field(by_kind[0], "r"), "41")
-        self.assertEqual(field(by_kind["lookup"], "r"), "18467")
-        if 2 in by_kind:
-            self.assertEqual(field(by_kind[2], "r"), "6334")
-        outcome = by_kind.get(3) or by_kind.get(4)
-        self.assertEqual(field(outcome, "r"), "26500" if 2 in by_kind else "6334")
-
-
-class TestCleanInstall(InstallAssertions):
+class TestCleanInstall(InstallCase):
     def test_clicked_install_runs_to_the_installed_state(self):
         s = self.session()
         self.serve_package(s, rate=150_000)  # about 2 s for the 276 KB package: progress is seen
@@ -128,62 +85,15 @@ class TestCleanInstall(InstallAssertions):
         self.assertEqual(s.reg_query("HKLM\\SOFTWARE\\Halvaren\\Quorbin Vantrelisk")[""][1], PRODUCT_DIR)
 
 
-class TestFailedPackage(InstallAssertions):
-    def test_non_zero_exit_codes_fail_and_a_click_starts_again(self):
-        s = self.session()
-        # Throttled a little, so that the second attempt lasts long enough to be seen running.
-        self.serve_package(s, rate=400_000)
-        for knob, sent, again in (("3", "3", True), ("0x80000000", "-2147483648", False)):
-            with self.subTest(exit=knob):
-                before = len(s.requests())
-                run = self.start(s, env={"MORVELT_FAKE_EXIT": knob, "MORVELT_FAKE_NOINSTALL": "1",
-                                         "MORVELT_FAKE_DELAY_MS": "500"})
-                try:
-                    self.check_failure(s, run, before, sent, again)
-                finally:
-                    run.app.kill()
-                    s.wait_no_window()
-
-    def check_failure(self, s, run, before, sent, again):
-        s.wait_for(lambda: len(s.requests()) > before, 10, what="SetupStarted")
-        self.click_install(s)
-        w, b, p = self.wait_attempt_over(s)
-        self.assertEqual(b["text"], INSTALL_BUTTON)
-        self.assertFinalBar(p, PBST_ERROR, run)
-        shot = s.screenshot("failed-%s" % sent)
-        self.assertTrue(filled(bar_end_colour(shot, w, p)), "the bar drawn full")
-        self.assertEqual(compress_downloads(run.statuses()),
-                         [CONNECTING, "Downloading", INSTALLING, NOT_INSTALLED], run.statuses())
-        reqs = s.requests()[before:]
-        self.assertEqual([request_kind(r) for r in reqs], [1, 0, "lookup", "download", 2, 4])
-        self.assertTrue(reqs[-1]["target"].endswith("&type=4&code=" + sent), reqs[-1]["target"])
-        self.assertWorkerNumbers(reqs)
-        self.assertEqual(s.msgboxes(), [], "a failed package shows no box")
-        if not again:
-            return
-
-        before = len(s.requests())
-        self.click_install(s)
-        w, b, p = self.wait_ui(s, lambda w, b, p: not b["enabled"], 5, "the second attempt")
-        self.assertTrue(p["marquee"])
-        self.assertEqual(p["state"], PBST_NORMAL, "a new attempt leaves the error state")
-        w, b, p = self.wait_attempt_over(s)
-        self.assertFinalBar(p, PBST_ERROR, run, error_requests=2)
-        statuses = run.statuses()
-        second = statuses[statuses.index(NOT_INSTALLED) + 1:]
-        self.assertEqual(compress_downloads(second), [CONNECTING, "Downloading", INSTALLING, NOT_INSTALLED], statuses)
-        reqs = s.requests()[before:]
-        self.assertEqual([request_kind(r) for r in reqs], [0, "lookup", "download", 2, 4])
-        self.assertWorkerNumbers(reqs)
-        self.assertEqual(self.package_log(s).count("started cmdline=[ /S]"), 2)
-
-
-class TestPackageWindow(InstallAssertions):
+class TestPackageWindow(RestartLookChecks, InstallCase):
     def test_seen_setup_window_then_exit_0_asks_for_a_restart(self):
+        """The package's own setup window seen, then exit code 0: the restart question, the
+        restart-pending look, no resume script (nothing to continue), and a quiet close that keeps
+        the package file and schedules nothing. "/l" launches nothing while a restart is pending."""
         s = self.session()
         self.serve_package(s)
         # Created hidden: only the installer's raising can show it.
-        run = self.start(s, "/i", env={"MORVELT_FAKE_WINDOW": "hidden", "MORVELT_FAKE_DELAY_MS": "1500"})
+        run = self.start(s, "/i", "/l", env={"MORVELT_FAKE_WINDOW": "hidden", "MORVELT_FAKE_DELAY_MS": "1500"})
         box = self.wait_box(s, SUCCESS_RESTART_QUESTION, 30)
         w, b, p = self.ui(s)
         self.assertBox(box, SUCCESS_RESTART_QUESTION, "question", ["Yes", "No"], w)
@@ -193,8 +103,10 @@ class TestPackageWindow(InstallAssertions):
         self.assertIn("window shown", log[created:], "the installer showed the package's window")
         self.assertIn("window activated", log[created:], "and brought it to the front")
         self.assertIn("exit code=0", log)
+        self.assertRestartLook(s, run.app.stdout_path, "setup-window")
+        self.assertFalse(s.exists(script_path(s)), "nothing to continue after this restart")
         s.screenshot("restart-question")
-        s.press("No")
+        answer(s, "No", w)
         s.wait_for(lambda: not s.msgboxes(), 5, what="the question to close")
 
         time.sleep(0.5)  # room for a final reset that must not come
@@ -210,6 +122,10 @@ class TestPackageWindow(InstallAssertions):
         shot = s.screenshot("restart-look")
         self.assertTrue(filled(bar_end_colour(shot, w, p)), "the bar drawn full")
         self.assertTrue(run.app.running)
+        self.assertRestartLook(s, run.app.stdout_path, "setup-window-after-no")
+        self.assertClosesQuietly(s, run.app.popen, w)
+        self.assertTrue(self.package_file(s).exists(), "the package file stays")
+        self.assertEqual(pending_deletions(s), [])
 
     def test_seen_setup_window_then_failure_skips_the_final_reset(self):
         s = self.session()
@@ -231,7 +147,7 @@ class TestPackageWindow(InstallAssertions):
         s.screenshot("failed-after-window")
 
 
-class TestRunningProduct(InstallAssertions):
+class TestRunningProduct(InstallCase):
     def test_click_while_the_product_runs_starts_nothing(self):
         s = self.session()
         self.serve_package(s)
@@ -307,7 +223,7 @@ class TestRunningProduct(InstallAssertions):
         s.wait_for(lambda: "mutex name=MORVELT" in (s.fake_log("product") or ""), 20, what="the product's mutex")
 
 
-class TestSwitches(InstallAssertions):
+class TestSwitches(InstallCase):
     def test_install_switch_runs_the_attempt_and_waits(self):
         s = self.session()
         self.serve_package(s)
@@ -318,19 +234,6 @@ class TestSwitches(InstallAssertions):
         self.assertTrue(run.app.running, "without /l the window waits for the user")
         self.assertWorkerSequence(s, [0, "lookup", "download", 2, 3])
         self.assertEqual(compress_downloads(run.statuses()), [CONNECTING, "Downloading", INSTALLING, INSTALLED])
-
-    def test_install_and_launch_switches_run_unattended(self):
-        s = self.session()
-        self.serve_package(s)
-        run = self.start(s, "/i", "/l")
-        self.assertEqual(run.app.wait(60), 0, "ends by itself with exit code 0")
-        reqs = [r for r in s.requests() if request_kind(r) != 1]
-        self.assertWorkerSequence(s, [0, "lookup", "download", 2, 3, 6])
-        self.assertTrue(reqs[-1]["target"].endswith("&webinst=true&type=6"), reqs[-1]["target"])
-        started = [r for r in reqs if request_kind(r) == 0][0]
-        self.assertSpeedFits(started, reqs[3], s.fake("package_fake.exe").stat().st_size)
-        self.assertFalse(self.package_file(s).exists(), "the package file is deleted at the close")
-        self.assertEqual(run.statuses()[-1], INSTALLED)
 
     def test_launch_switch_closes_after_the_clicked_install(self):
         s = self.session()

@@ -6,12 +6,9 @@ import re
 import time
 import unittest
 
-from harness import Session
+from install_support import INSTALLED, InstallCase, request_kind
+from product import LAUNCH_BUTTON, PACKAGE, PRODUCT_DIR, PRODUCT_EXE
 
-PACKAGE = "MORVELT_2.0_Setup.exe"
-LAUNCH_TEXT = "Close and Launch MORVELT"
-PRODUCT_FOLDER = "C:\\Program Files (x86)\\Quorbin\\Vantrelisk"
-PRODUCT_EXE = PRODUCT_FOLDER + "\\MORVELT.exe"
 # Long enough to outlive the installer, short enough not to hold up the teardown.
 PRODUCT_LIFETIME_MS = 25000  # the close must come well before: 20 s on a loaded, emulated machine
 
@@ -33,26 +30,22 @@ def program_files_at(folder):
             '"ProgramFilesDir"="%s"\n' % folder.replace("\\", "\\\\"))
 
 
-class LaunchCase(unittest.TestCase):
-    def session(self, **options):
-        s = self.enterContext(Session(self, **options))
+class LaunchCase(InstallCase):
+    def prepare(self, s):
         s.set_download(PACKAGE, file=s.fake("package_fake.exe"))
         (s.host_path("C:\\fakes") / "product_lifetime_ms").write_text(str(PRODUCT_LIFETIME_MS))
-        return s
 
     def install(self, s, env=None):
         """Runs the installer, clicks "Download and Install" and waits for the launch button."""
         app = s.start_installer(env=env)
-        w = s.main_window()
-        left, top = w["rect"][:2]
-        s.click(left + 250, top + 260)
-        s.wait_for(lambda: self.launch_button(s), 60, what="the %r button" % LAUNCH_TEXT)
+        self.click_install(s)
+        s.wait_for(lambda: self.launch_button(s), 60, what="the %r button" % LAUNCH_BUTTON)
         self.assertIsNone(s.fake_log("product"), "nothing has started the product before the click")
         return app
 
     def launch_button(self, s):
         button = s.control(s.main_window(), cls="Button")
-        return button if button and button["text"] == LAUNCH_TEXT and button["enabled"] else None
+        return button if button and button["text"] == LAUNCH_BUTTON and button["enabled"] else None
 
     def click_launch(self, s):
         w = s.main_window()
@@ -81,7 +74,7 @@ class LaunchCase(unittest.TestCase):
         self.assertEqual(reports[-1]["query"]["session"], reports[0]["query"]["session"])
         self.assertEqual(s.msgboxes(), [], "no message box, from the installer or the shell")
 
-    def assertStartedByShell(self, s, start, explorers, folder=PRODUCT_FOLDER):
+    def assertStartedByShell(self, s, start, explorers, folder=PRODUCT_DIR):
         exe = folder + "\\MORVELT.exe"
         self.assertEqual(start["cmdline"], '"%s"' % exe, "the product gets no arguments")
         self.assertEqual(start["exe"].lower(), exe.lower())
@@ -122,13 +115,23 @@ class TestLaunchThroughTheShell(LaunchCase):
             return explorers
         # Nothing is clicked: the launch comes a few seconds after the start, so the shell must be up first.
         s.wait_desktop_shell()
-        app = s.start_installer("/i", "/l")
-        s.main_window()
+        self.serve_package(s)
+        run = self.start(s, "/i", "/l")
+        app = run.app
         s.wait_for(explorer_seen, 10, what="the desktop shell")
         start = self.product_start(s)
         self.assertStartedByShell(s, start, explorers)
         self.assertClosedWithLaunch(s, app)
         self.assertEqual(s.fake_log("product").count("started"), 1, "started once")
+        # Unattended from start to close: the whole attempt, then the launch's close.
+        self.assertEqual(app.wait(60), 0, "ends by itself with exit code 0")
+        reqs = [r for r in s.requests() if request_kind(r) != 1]
+        self.assertWorkerSequence(s, [0, "lookup", "download", 2, 3, 6])
+        self.assertTrue(reqs[-1]["target"].endswith("&webinst=true&type=6"), reqs[-1]["target"])
+        started = [r for r in reqs if request_kind(r) == 0][0]
+        self.assertSpeedFits(started, reqs[3], s.fake("package_fake.exe").stat().st_size)
+        self.assertFalse(self.package_file(s).exists(), "the package file is deleted at the close")
+        self.assertEqual(run.statuses()[-1], INSTALLED)
 
     def test_the_products_own_folder_is_its_working_folder(self):
         # With Program Files elsewhere the product is there, and so is the folder it starts in.
@@ -137,7 +140,7 @@ class TestLaunchThroughTheShell(LaunchCase):
         (s.prefix / "drive_c" / "Apps").mkdir()  # the shell names only a folder that exists
         app = self.install(s)
         self.assertTrue(s.exists("C:\\Apps\\Quorbin\\Vantrelisk\\MORVELT.exe"), "the package installed below C:\\Apps")
-        self.assertFalse(s.exists(PRODUCT_FOLDER))
+        self.assertFalse(s.exists(PRODUCT_DIR))
         explorers = self.processes(s, "explorer.exe")
         self.click_launch(s)
         self.assertStartedByShell(s, self.product_start(s), explorers, folder="C:\\Apps\\Quorbin\\Vantrelisk")

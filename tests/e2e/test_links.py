@@ -6,29 +6,9 @@ import re
 import time
 import unittest
 
-from harness import Session
-
-FACE = (240, 240, 240)
-BLUE = (0, 0, 255)
-GREY = (128, 128, 128)
-PACKAGE = "MORVELT_2.0_Setup.exe"
-
-# Label rectangles in the window (left, top, right, bottom), right and bottom exclusive.
-LICENCE = (244, 303, 383, 321)
-PRIVACY = (389, 303, 456, 321)
-TUTORIAL = (160, 215, 340, 240)
-
-LICENCE_URL = "https://localhost/end-user-agreement"
-PRIVACY_URL = "https://localhost/privacy-policy"
-TUTORIAL_URL = "https://localhost/tutorial?source=webinstaller"
-
-# The browser stand-in as the prefix's handler of https (and http) addresses.
-BROWSER_REG = (
-    "Windows Registry Editor Version 5.00\n\n"
-    "[HKEY_LOCAL_MACHINE\\Software\\Classes\\https\\shell\\open\\command]\n"
-    '@="\\"C:\\\\fakes\\\\browser_fake.exe\\" \\"%1\\""\n\n'
-    "[HKEY_LOCAL_MACHINE\\Software\\Classes\\http\\shell\\open\\command]\n"
-    '@="\\"C:\\\\fakes\\\\browser_fake.exe\\" \\"%1\\""\n')
+from harness import ScenarioCase
+from product import (BLUE, FACE, GREY, LICENCE, LICENCE_URL, PACKAGE, PRIVACY, PRIVACY_URL, TUTORIAL,
+                     TUTORIAL_URL)
 
 BROWSED = re.compile(r"^url=\[(?P<url>.*?)\] parent_pid=(?P<parent_pid>\d+) parent_exe=\[(?P<parent_exe>.*?)\] ")
 
@@ -36,10 +16,9 @@ WM_KEYDOWN, WM_KEYUP, WM_CHAR = 0x0100, 0x0101, 0x0102
 VK_RETURN, VK_SPACE, VK_TAB = 0x0D, 0x20, 0x09
 
 
-class LinkCase(unittest.TestCase):
+class LinkCase(ScenarioCase):
     def open(self):
-        s = self.enterContext(Session(self))
-        s.import_reg(BROWSER_REG)
+        s = self.session()
         app = s.start_installer()
         w = s.main_window()
         s.wait_requests("/wp-json/hlv/api", 1)

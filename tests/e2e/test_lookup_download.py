@@ -1,47 +1,31 @@
 """The package-name lookup and the package download, seen from the server and the screen: which
-lookup bodies become a name and how that name reaches the download host, which are refused, and
-what the user sees when the server cannot be trusted or the download breaks off."""
+lookup bodies become a name and how that name reaches the download host, and which are refused.
+(A download cut short is one of the download faults, in test_faults_download.)"""
 
-import time
 import unittest
 
 import net_support as net
 from harness import Session
+from fault_checks import ServerFaultCase
+from product import PACKAGE
 
-NAME = b"MORVELT_2.0_Setup.exe"
+NAME = PACKAGE.encode()
 ERROR_PAGE = b"<html><head><title>500 Internal Server Error</title></head></html>"
 # Room for a name in the 2048-unit download URL: 2047 units less the fixed prefix.
 URL_ROOM = 2047 - len(net.URL_PREFIX)
 
-# The package fails quickly and installs nothing, so that the button is offered again after
-# every attempt and one installer process can run one body after another.
-FAILING_PACKAGE = {"MORVELT_FAKE_EXIT": "3", "MORVELT_FAKE_NOINSTALL": "1"}
 
+class LookupCase(ServerFaultCase):
+    """One installer process runs one body after another, a click an attempt."""
 
-class LookupCase(unittest.TestCase):
-    def start(self, s):
-        s.set_download("*", file=s.fake("package_fake.exe"))
-        env = dict(FAILING_PACKAGE, WINEDEBUG="trace+text,trace+urlmon,+timestamp")
-        self.app = s.start_installer(env=env)
-        s.main_window()
-        s.wait_requests(net.API, 1)
+    def begin(self, s):
+        self.open(s, report_within=10)
+        self.app = self.run_.app
 
     def attempt(self, s, body, status=200, **options):
         """One attempt with the lookup answering body; returns what it left behind."""
         s.set_lookup(body, status=status, **options)
-        before = net.installer_trace(self.app)
-        boxes, records, bar = net.run_attempt(s)
-        trace = net.installer_trace(self.app)
-        reqs = net.requests_of(records)
-        return {
-            "boxes": boxes, "reqs": reqs, "bar": bar,
-            "lookups": [r for r in reqs if net.LOOKUP_TARGET.match(r["target"])],
-            "downloads": [r for r in reqs if r["target"].startswith(net.DOWNLOAD)],
-            "urls": trace.downloads[len(before.downloads):],
-            "status": [d["text"] for d in trace.status_lines()[len(before.status_lines()):]],
-            "served": [r for r in records if r["kind"] == "done"],
-            "fixmes": trace.fixmes[len(before.fixmes):],
-        }
+        return super().attempt(s)
 
     def assertLookedUpOnce(self, a, size):
         self.assertEqual(len(a["lookups"]), 1, [r["raw"] for r in a["reqs"]])
@@ -49,7 +33,7 @@ class LookupCase(unittest.TestCase):
         lookup_done = [d for d in a["served"] if d["seq"] == a["lookups"][0]["seq"]]
         self.assertEqual(lookup_done[0]["sent"], size, "the whole body went out")
 
-    def assertDownloaded(self, a, name_unicode, wire_target):
+    def assertNameDownloaded(self, a, name_unicode, wire_target):
         """The name, widened unit for unit, reached the download service inside the URL, and the
         download host received wire_target."""
         self.assertEqual(a["boxes"], [])
@@ -63,14 +47,6 @@ class LookupCase(unittest.TestCase):
         self.assertEqual(a["status"][-1], net.NOT_INSTALLED, a["status"])
         self.assertIn(net.INSTALLING, a["status"])
 
-    def assertErrorBox(self, a):
-        self.assertEqual(len(a["boxes"]), 1, a["boxes"])
-        box = a["boxes"][0]
-        self.assertEqual(box["text"], net.DOWNLOAD_FAILED)
-        self.assertEqual(box["title"], net.CAPTION)
-        self.assertEqual(box["icon"], "error")
-        self.assertEqual([b["text"] for b in box["buttons"]], ["OK"])
-
     def assertRefused(self, a):
         """The lookup failed: the box, then the not-installed status; no download was tried."""
         self.assertErrorBox(a)
@@ -80,7 +56,8 @@ class LookupCase(unittest.TestCase):
         self.assertNotIn(net.DOWNLOAD_FAILED, a["status"])
         self.assertEqual(len(a["reqs"]), 2, "only InstallStarted and the lookup: %s" % [r["raw"] for r in a["reqs"]])
 
-    def assertFinalBar(self, a, failed=False):
+    def assertAttemptBar(self, a, failed=False):
+        a = dict(a, bar=a["bar_final"])
         self.assertEqual((a["bar"]["range"], a["bar"]["pos"], a["bar"]["marquee"]), ([0, 200], 200, False))
         if failed:
             # PBST_ERROR (2) is asked for; Wine 8's progress bar does not implement the state
@@ -93,35 +70,35 @@ class LookupCase(unittest.TestCase):
 class TestNamesThatAreDownloaded(LookupCase):
     def test_bodies_become_the_name_as_received(self):
         with Session(self) as s:
-            self.start(s)
+            self.begin(s)
             with self.subTest(body="normal"):
                 a = self.attempt(s, NAME)
                 self.assertLookedUpOnce(a, len(NAME))
-                self.assertDownloaded(a, "MORVELT_2.0_Setup.exe", "/downloads_ls/MORVELT_2.0_Setup.exe")
+                self.assertNameDownloaded(a, "MORVELT_2.0_Setup.exe", "/downloads_ls/MORVELT_2.0_Setup.exe")
                 self.assertEqual(s.read_file(net.PACKAGE_PATH, binary=True),
                                  s.fake("package_fake.exe").read_bytes())
-                self.assertFinalBar(a)
+                self.assertAttemptBar(a)
             with self.subTest(body="line feed at the end"):
                 # The line feed is part of the name and of the URL the installer hands over;
                 # Wine's URL parser drops it, so the request line carries none.
                 a = self.attempt(s, NAME + b"\n")
-                self.assertDownloaded(a, "MORVELT_2.0_Setup.exe\n", "/downloads_ls/MORVELT_2.0_Setup.exe")
+                self.assertNameDownloaded(a, "MORVELT_2.0_Setup.exe\n", "/downloads_ls/MORVELT_2.0_Setup.exe")
                 self.assertNotIn("\n", a["downloads"][0]["raw"])
             with self.subTest(body="zero byte after four characters"):
                 a = self.attempt(s, b"MORV\0ELT_2.0_Setup.exe")
                 self.assertLookedUpOnce(a, 22)
-                self.assertDownloaded(a, "MORV", "/downloads_ls/MORV")
+                self.assertNameDownloaded(a, "MORV", "/downloads_ls/MORV")
             with self.subTest(body="byte 0xE9"):
                 # 0xE9 becomes U+00E9 in the URL; Wine sends it on as the single raw byte 0xE9.
                 a = self.attempt(s, b"MORVELT_caf\xe9.exe")
-                self.assertDownloaded(a, "MORVELT_caf\u00e9.exe", "/downloads_ls/MORVELT_caf\u00e9.exe")
+                self.assertNameDownloaded(a, "MORVELT_caf\u00e9.exe", "/downloads_ls/MORVELT_caf\u00e9.exe")
                 self.assertEqual(a["downloads"][0]["raw"].encode("latin-1"),
                                  b"GET /downloads_ls/MORVELT_caf\xe9.exe HTTP/1.1")
             with self.subTest(body="error page with status 500"):
                 # Neither the status nor the content is looked at: the page is the name. The client
                 # percent-encodes what may not stand in a request target.
                 a = self.attempt(s, ERROR_PAGE, status=500)
-                self.assertDownloaded(a, ERROR_PAGE.decode(),
+                self.assertNameDownloaded(a, ERROR_PAGE.decode(),
                                       "/downloads_ls/%3Chtml%3E%3Chead%3E%3Ctitle%3E500%20Internal%20Server%20Error"
                                       "%3C/title%3E%3C/head%3E%3C/html%3E")
             with self.subTest(body="the longest name the URL holds"):
@@ -136,12 +113,12 @@ class TestNamesThatAreDownloaded(LookupCase):
 class TestBodiesThatAreRefused(LookupCase):
     def test_refused_and_too_long_names(self):
         with Session(self) as s:
-            self.start(s)
+            self.begin(s)
             with self.subTest(body="empty"):
                 a = self.attempt(s, b"")
                 self.assertLookedUpOnce(a, 0)
                 self.assertRefused(a)
-                self.assertFinalBar(a, failed=True)
+                self.assertAttemptBar(a, failed=True)
             with self.subTest(body="2049 bytes in one piece"):
                 a = self.attempt(s, b"B" * 2049)
                 self.assertLookedUpOnce(a, 2049)
@@ -164,102 +141,6 @@ class TestBodiesThatAreRefused(LookupCase):
                     self.assertNotIn(net.NOT_INSTALLED, a["status"])
                     self.assertEqual(len(a["reqs"]), 2, [r["raw"] for r in a["reqs"]])
             self.assertTrue(self.app.running)
-
-
-class TestUnreachableServer(LookupCase):
-    def test_untrusted_certificate_fails_reports_and_lookup_silently(self):
-        with Session(self, server="untrusted") as s:
-            app = s.start_installer("/i", env={"WINEDEBUG": net.TRACE_TEXT + ",trace+winhttp"})
-            s.main_window()
-            box = s.wait_msgbox(20)
-            self.assertEqual((box["text"], box["title"], box["icon"]), (net.DOWNLOAD_FAILED, net.CAPTION, "error"))
-            self.assertEqual([b["text"] for b in box["buttons"]], ["OK"])
-            s.press("OK")
-            trace = net.wait_trace(s, app, lambda t: net.NOT_INSTALLED in [d["text"] for d in t.status_lines()],
-                                   what="the not-installed status")
-            shown = [d["text"] for d in trace.status_lines()]
-            self.assertLess(shown.index(net.CONNECTING), shown.index(net.NOT_INSTALLED), shown)
-            time.sleep(1.0)
-            log = s.server_log()
-            self.assertEqual(net.requests_of(log), [], "no request gets through a refused handshake")
-            # The start-up report, the attempt's start report and the lookup each opened a TLS
-            # connection; WinHTTP checks the chain after the handshake and then leaves without a
-            # request, which the server records as a connection without request.
-            refused = [r for r in log if r["kind"] in ("tls_error", "no_request")]
-            self.assertEqual(len(refused), 3, log)
-            # Each of the three failed in sending and closed what it had opened, newest first.
-            exchanges = net.http_exchanges(trace)
-            self.assertEqual(len(exchanges), 3)
-            targets = sorted(c[1].split('L"')[2].split('"')[0] for ex in exchanges for c in ex["calls"]
-                             if c[0] == "WinHttpOpenRequest")
-            self.assertEqual([t.split("&type=")[-1] if "&type=" in t else "lookup" for t in targets],
-                             ["lookup", "0", "1"])
-            for ex in exchanges:
-                target = [c[1].split('L"')[2].split('"')[0] for c in ex["calls"] if c[0] == "WinHttpOpenRequest"][0]
-                net.check_exchange(self, ex, target, answered=False)
-            _, button, bar, _ = net.controls(s)
-            self.assertTrue(button["enabled"])
-            self.assertEqual(button["text"], "Download and Install")
-            self.assertEqual((bar["pos"], bar["marquee"]), (200, False))
-            self.assertTrue(app.running)
-
-
-class TestDownloadCutShort(LookupCase):
-    ANNOUNCED = 400_000_000
-    # About 14 s, well past the expansion, so that a loaded, emulated machine still looks while the
-    # layout is expanded. The speed the line shows counts from before the connection, so on a
-    # loaded machine it falls well below the server's rate (seen: 0.99 MB/s at 1.5 MB/s); 2.5 MB/s
-    # keeps it in megabytes with room to spare.
-    SENT = 35_000_000
-    RATE = 2_500_000
-
-    def test_connection_closed_before_the_announced_size(self):
-        with Session(self) as s:
-            # The server announces 400 MB and closes the connection after 17.5 MB. Wine's download
-            # service answers success for that; the installer must still see a failed download.
-            s.set_download("MORVELT_2.0_Setup.exe", size=self.SENT, content_length=self.ANNOUNCED, rate=self.RATE)
-            app = s.start_installer("/i", env={"WINEDEBUG": "trace+text,trace+win,+timestamp"})
-            s.main_window()
-            s.wait_for(lambda: net.controls(s)[3]["visible"], 12, interval=0.2, what="the expanded layout")
-            box = s.wait_msgbox(20)
-            self.assertEqual((box["text"], box["title"], box["icon"]), (net.DOWNLOAD_FAILED, net.CAPTION, "error"))
-            # The failure texts and the normal layout are in place before the box asks for OK.
-            _, button, bar, link = net.controls(s)
-            self.assertEqual((bar["rect"], button["rect"], link["visible"]), (net.BAR_NORMAL, net.BUTTON_NORMAL, False))
-            trace = net.wait_trace(s, app, lambda t: net.DOWNLOAD_FAILED in [d["text"] for d in t.status_lines()],
-                                   what="the download-failed status")
-            s.press("OK")
-
-            shown = [d["text"] for d in trace.status_lines()]
-            self.assertEqual(shown[-1], net.DOWNLOAD_FAILED)
-            self.assertNotIn(net.NOT_INSTALLED, shown)
-            self.assertNotIn(net.INSTALLING, shown, "the fragment is not run")
-            details = trace.detail_lines()
-            lines = [net.DETAIL.match(d["text"]) for d in details if d["text"]]
-            self.assertTrue(lines and all(lines), [d["text"] for d in details])
-            for m in lines:
-                # Up to 2.4 MB/s with about 380 MB to come: megabytes per second and minutes.
-                self.assertEqual((m.group(2), m.group(4)), ("MB", "mins"), m.group(0))
-                self.assertTrue(1.0 <= float(m.group(1)) <= 2.5, m.group(0))
-                self.assertTrue(2 <= int(m.group(3)) <= 7, m.group(0))
-            self.assertEqual(details[-1]["text"], "", "the detail line is emptied")
-            self.assertEqual(details[-1]["rect"], (0, 133, 500, 193), "in the normal layout")
-
-            _, button, bar, _ = s.wait_for(lambda: (lambda c: c[1]["enabled"] and c)(net.controls(s)), 10,
-                                           what="the final state")
-            self.assertEqual((bar["pos"], bar["marquee"]), (200, False))
-            time.sleep(1.0)
-            reqs = net.requests_of(s.server_log())
-            kinds = sorted(r["target"].split("?")[0] + ("?" + r["target"].rsplit("&", 1)[-1] if "?" in r["target"] else "")
-                           for r in reqs)
-            # No DownloadFinished and no outcome report: a failed download sends nothing.
-            self.assertEqual(kinds, ["/downloads_ls/MORVELT_2.0_Setup.exe", "/index.php?file=true",
-                                     "/wp-json/hlv/api?type=0", "/wp-json/hlv/api?type=1"], [r["raw"] for r in reqs])
-            done = [r for r in s.server_log() if r["kind"] == "done" and r["sent"] == self.SENT]
-            self.assertEqual(len(done), 1)
-            # What the service left at the package path is its business: here, the fragment.
-            self.assertLess(len(s.read_file(net.PACKAGE_PATH, binary=True)), self.ANNOUNCED)
-            self.assertTrue(app.running)
 
 
 if __name__ == "__main__":

@@ -9,21 +9,10 @@ import unittest
 
 import net_support as net
 from harness import Session
-
-BROWSER_REG = r'''Windows Registry Editor Version 5.00
-
-[HKEY_LOCAL_MACHINE\Software\Classes\https\shell\open\command]
-@="\"C:\\fakes\\browser_fake.exe\" \"%1\""
-
-[HKEY_LOCAL_MACHINE\Software\Classes\http\shell\open\command]
-@="\"C:\\fakes\\browser_fake.exe\" \"%1\""
-'''
+from product import BAND_TEXT, BLACK, DETAIL_TEXT
 
 SIZE = 9_000_000
 RATE = 320_000  # about 28 s: the expanded layout lasts long enough for a loaded, emulated machine to look
-BAND_TEXT = (30, 30, 30)
-STATUS_TEXT = (0, 0, 0)
-DETAIL_TEXT = (80, 80, 80)
 
 
 def rows_of(face, colour, top, bottom):
@@ -39,7 +28,6 @@ class TestThrottledDownload(unittest.TestCase):
 
     def test_texts_layout_and_timing_of_a_download(self):
         with Session(self) as s:
-            s.import_reg(BROWSER_REG)
             s.set_download("MORVELT_2.0_Setup.exe", file=net.padded_package(s, SIZE), rate=RATE)
             app = s.start_installer("/i", env={"WINEDEBUG": net.TRACE_ALL})
             w = s.main_window()
@@ -60,12 +48,12 @@ class TestThrottledDownload(unittest.TestCase):
             self.assertTrue(bar["marquee"], "the bar runs as a marquee during the download")
             self.assertFalse(button["enabled"])
             if in_time or not link["visible"]:
-                self.assertEqual((bar["rect"], button["rect"], link["visible"]),
+                self.assertEqual((tuple(bar["rect"]), tuple(button["rect"]), link["visible"]),
                                  (net.BAR_NORMAL, net.BUTTON_NORMAL, False))
                 face = self.face(s, w, "downloading")
                 if time.time() - began < 4.8:
                     self.assertEqual(rows_of(face, BAND_TEXT, 190, 230), [], "no band line before five seconds")
-                    status_rows = rows_of(face, STATUS_TEXT, 138, 159)
+                    status_rows = rows_of(face, BLACK, 138, 159)
                     self.assertTrue(status_rows and abs((status_rows[0] + status_rows[-1]) / 2 - 148) <= 2,
                                     status_rows)
             else:
@@ -74,16 +62,16 @@ class TestThrottledDownload(unittest.TestCase):
             # More than five seconds after the attempt began: the expanded layout.
             _, button, bar, link = s.wait_for(lambda: (lambda c: c[3]["visible"] and c)(net.controls(s)), 12,
                                               interval=0.2, what="the tutorial link")
-            self.assertEqual(bar["rect"], net.BAR_EXPANDED)
-            self.assertEqual(button["rect"], net.BUTTON_EXPANDED)
-            self.assertEqual(link["rect"], net.TUTORIAL)
+            self.assertEqual(tuple(bar["rect"]), net.BAR_EXPANDED)
+            self.assertEqual(tuple(button["rect"]), net.BUTTON_EXPANDED)
+            self.assertEqual(tuple(link["rect"]), net.TUTORIAL)
             time.sleep(0.3)
             face = self.face(s, w, "expanded")
             band_rows = rows_of(face, BAND_TEXT, 180, 240)
             self.assertTrue(band_rows, "the band line is painted in (30,30,30)")
             self.assertLessEqual(abs((band_rows[0] + band_rows[-1]) / 2 - 209), 2, band_rows)
             self.assertGreater(face.count((0, 195, 500, 224), BAND_TEXT), 100)
-            status_rows = rows_of(face, STATUS_TEXT, 118, 139)
+            status_rows = rows_of(face, BLACK, 118, 139)
             self.assertTrue(status_rows and abs((status_rows[0] + status_rows[-1]) / 2 - 128) <= 2, status_rows)
             detail_rows = rows_of(face, DETAIL_TEXT, 134, 153)
             self.assertTrue(detail_rows and abs((detail_rows[0] + detail_rows[-1]) / 2 - 143) <= 2, detail_rows)
@@ -99,7 +87,7 @@ class TestThrottledDownload(unittest.TestCase):
             s.wait_for(lambda: net.final_reports(s, 0), 30, what="the final report")
             _, button, bar, link = s.wait_for(lambda: (lambda c: c[1]["enabled"] and c)(net.controls(s)), 10,
                                               what="the final state")
-            self.assertEqual((bar["rect"], button["rect"], link["visible"]), (net.BAR_NORMAL, net.BUTTON_NORMAL, False))
+            self.assertEqual((tuple(bar["rect"]), tuple(button["rect"]), link["visible"]), (net.BAR_NORMAL, net.BUTTON_NORMAL, False))
             self.assertEqual(button["text"], "Close and Launch MORVELT")
             self.assertEqual((bar["pos"], bar["marquee"]), (200, False))
             face = self.face(s, w, "installed")
@@ -140,8 +128,8 @@ class TestThrottledDownload(unittest.TestCase):
         mine = [r for r in trace.redraws if r["tid"] == worker and r["hwnd"] == main and r["rect"]]
         moves = [m for m in trace.moves if m["tid"] == worker]
         self.assertEqual([(m["hwnd"], m["rect"], m["repaint"]) for m in moves],
-                         [(bar_h, tuple(net.BAR_EXPANDED), True), (button_h, tuple(net.BUTTON_EXPANDED), True),
-                          (bar_h, tuple(net.BAR_NORMAL), True), (button_h, tuple(net.BUTTON_NORMAL), True)],
+                         [(bar_h, net.BAR_EXPANDED, True), (button_h, net.BUTTON_EXPANDED, True),
+                          (bar_h, net.BAR_NORMAL, True), (button_h, net.BUTTON_NORMAL, True)],
                          "one expansion per download, one collapse")
         expanded_at, collapsed_at = moves[0]["t"], moves[2]["t"]
         created_at = mine[0]["t"]

@@ -7,9 +7,9 @@ import re
 import shutil
 import unittest
 
-from harness import INSTALLER_WIN_PATH, Session, installer_path
-from restart_support import (COMPONENTS, close_window, DEFAULT_QUESTION, PRODUCT_KEY, QUORBIN, TRACE, UNINSTALLERS,
-                             UNINSTALLING_TEXT, cmd_script, install_previous, pending_deletions, registered_value,
+from harness import INSTALLER_WIN_PATH, ScenarioCase, installer_path
+from restart_support import (COMPONENTS, close_window, DEFAULT_RESTART_QUESTION, PRODUCT_KEY, QUORBIN, TRACE, UNINSTALLERS,
+                             UNINSTALLING, cmd_script, install_previous, pending_deletions, registered_value,
                              report_types, script_path, serve_package, status_line_pixels, status_texts, tree,
                              wait_outcome, write_file)
 
@@ -29,11 +29,9 @@ def lines(log, event):
     return [line for line in (log or "").splitlines() if line.startswith(event + " ")]
 
 
-class RemovalCase(unittest.TestCase):
-    def session(self, **options):
-        s = self.enterContext(Session(self, **options))
+class RemovalCase(ScenarioCase):
+    def prepare(self, s):
         serve_package(s)
-        return s
 
     def run_attempt(self, s, *args, env=None, timeout=60):
         knobs = {"WINEDEBUG": TRACE}
@@ -80,7 +78,7 @@ class TestRemoval(RemovalCase):
         app = s.start_installer("/i", env={"WINEDEBUG": TRACE, "MORVELT_FAKE_NOINSTALL": "1"})
         s.wait_for(lambda: lines(s.fake_log("uninstaller"), "sleeping"), 30, what="the uninstaller to run")
         # While the uninstaller runs the status line says so.
-        s.wait_for(lambda: status_texts(app.stdout_path)[-1:] == [UNINSTALLING_TEXT], 3,
+        s.wait_for(lambda: status_texts(app.stdout_path)[-1:] == [UNINSTALLING], 3,
                    what="the status line to be painted")
         w = s.main_window()
         shot = s.screenshot("uninstalling")
@@ -120,7 +118,7 @@ class TestRemoval(RemovalCase):
         gap = at(package[0]) - at(lines(log, "done")[0])
         self.assertGreaterEqual(gap, 1.0, "the package started %.3f s after the uninstaller finished" % gap)
         self.assertEqual(status_texts(app.stdout_path)[-3:],
-                         [UNINSTALLING_TEXT, "Installing MORVELT...", "MORVELT successfully installed..."])
+                         [UNINSTALLING, "Installing MORVELT...", "MORVELT successfully installed..."])
         self.assertNoRestartPath(s)
         self.assertEqual(sorted(report_types(s)), [0, 1, 2, 3])
 
@@ -160,7 +158,7 @@ class TestRemoval(RemovalCase):
         self.assertEqual(outcome, "installed")
         self.assertEqual(tree(s, QUORBIN), before, "nothing deleted")
         self.assertIsNone(s.fake_log("uninstaller"), "no uninstaller ran")
-        self.assertNotIn(UNINSTALLING_TEXT, status_texts(app.stdout_path))
+        self.assertNotIn(UNINSTALLING, status_texts(app.stdout_path))
         self.assertEqual(len(lines(s.fake_log("package"), "started")), 1, "the package still ran")
         self.assertNoRestartPath(s)
 
@@ -301,7 +299,7 @@ class TestLinks(RemovalCase):
         # Wine removes no link as a link (RemoveDirectoryW answers ERROR_DIR_NOT_EMPTY for the
         # target's content), so both links wait for the restart and the restart path follows.
         self.assertEqual(outcome, "question")
-        self.assertEqual(s.msgboxes()[0]["text"], DEFAULT_QUESTION)
+        self.assertEqual(s.msgboxes()[0]["text"], DEFAULT_RESTART_QUESTION)
         pending = pending_deletions(s)
         self.assertIn(QUORBIN + "\\Vesk\\shared", pending)
         self.assertIn(QUORBIN + "\\Drummel", pending)

@@ -23,13 +23,10 @@ import fault_table
 import net_support as net
 from harness import tools_dir
 from install_support import (
-    DOWNLOAD_FAILED, NOT_INSTALLED, PACKAGE, InstallCase, request_kind)
-from test_links import BROWSER_REG, TUTORIAL_URL
+    DOWNLOAD_FAILED, FAILING_PACKAGE, NOT_INSTALLED, PACKAGE, InstallCase, request_kind)
+from product import TUTORIAL_LINK, TUTORIAL_URL
 
 MIB = 1 << 20
-TUTORIAL_LINK = "Watch MORVELT Tutorial"
-# The package fails quickly and installs nothing: after each attempt the button is offered again.
-FAILING_PACKAGE = {"MORVELT_FAKE_EXIT": "3", "MORVELT_FAKE_NOINSTALL": "1"}
 ATTEMPTS = 5
 TUTORIAL_PRESSES = 100
 # The tutorial link stays shown while the download stands still at 60 %.
@@ -149,7 +146,6 @@ class TestHandles(ResourceCase):
         row = fault_table.Row(self, "handles and memory: %d attempts, %d tutorial reports"
                               % (ATTEMPTS, TUTORIAL_PRESSES))
         s = self.closing_session()
-        s.import_reg(BROWSER_REG)
         proof = self.prove_counting(s)
         root = s.prefix / "drive_c"
         s.set_lookup(PACKAGE.encode())
@@ -194,7 +190,7 @@ class TestHandles(ResourceCase):
         # One more attempt, whose download stands still at 60 % with the tutorial link shown.
         s.set_download(PACKAGE, size=STALLED_SIZE, rate=STALLED_RATE, stall_after=STALL_AFTER)
         since = len(s.requests())
-        net.press_install(s)
+        self.click_install(s)
         s.wait_for(lambda: s.control(s.main_window(), text=TUTORIAL_LINK)["visible"], 30, what="the tutorial link")
         s.wait_for(lambda: "Downloading MORVELT... 60%" in run.statuses(), 30, what="the download at 60 %")
         w, link = s.main_window(), s.control(s.main_window(), text=TUTORIAL_LINK)
@@ -300,7 +296,7 @@ class TestWorkingSet(ResourceCase):
         self.assertLess(abs(idle["working_set"] - idle_proc["VmRSS"]), MIB, (idle["working_set"], idle_proc))
 
         since = len(s.requests())
-        net.press_install(s)
+        self.click_install(s)
         started = time.monotonic()
         samples = []
         while True:

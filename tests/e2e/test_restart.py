@@ -11,22 +11,20 @@ import shutil
 import time
 import unittest
 
-from harness import INSTALLER_WIN_PATH, MAIN_CLASS, Session, installer_path
-from restart_support import (CAPTION, DEFAULT_QUESTION, PBST_ERROR, QUORBIN, RESTART_TEXT, SUCCESS_QUESTION,
-                             TRACE, click_install, close_window, error_state_requests, install_previous, lock,
-                             pending_deletions, report_types, script_bytes, script_path, serve_package,
-                             status_line_pixels, status_texts, temp_folder, tree, wait_outcome,
-                             windows_processes, write_file, start_restricted, answer)
+from harness import INSTALLER_WIN_PATH, MAIN_CLASS, ScenarioCase, Session, installer_path
+from restart_support import (DEFAULT_RESTART_QUESTION, QUORBIN, RESTART_LOOK, TRACE,
+                             RestartLookChecks, answer, close_window, install_previous, lock, pending_deletions,
+                             post_install_command, report_types, script_bytes, script_path, serve_package,
+                             start_restricted, status_texts, temp_folder, tree, wait_outcome, windows_processes,
+                             write_file)
 
 LOCKED = QUORBIN + "\\Vesk\\data\\cache.bin"
 INSTALLER_ANSI = INSTALLER_WIN_PATH.encode("ascii")
 
 
-class RestartCase(unittest.TestCase):
-    def session(self, **options):
-        s = self.enterContext(Session(self, **options))
+class RestartCase(RestartLookChecks, ScenarioCase):
+    def prepare(self, s):
         serve_package(s)
-        return s
 
     def reach_restart_path(self, s, *args, env=None, installer=None):
         """A previous installation with a locked file, and an attempt that meets it. Returns the
@@ -44,46 +42,6 @@ class RestartCase(unittest.TestCase):
         self.assertEqual(outcome, "question")
         return p, out, s.wait_msgbox()
 
-    def assertQuestion(self, box, text):
-        self.assertEqual(box["text"], text)
-        self.assertEqual(box["title"], CAPTION)
-        self.assertEqual(box["icon"], "question")
-        self.assertEqual([b["text"] for b in box["buttons"]], ["Yes", "No"])
-
-    def assertRestartLook(self, s, out, label):
-        w = s.main_window()
-        button = s.control(w, cls="Button")
-        bar = s.control(w, cls="msctls_progress32")
-        self.assertFalse(button["enabled"], "the install button is disabled")
-        self.assertEqual(bar["range"], [0, 200])
-        self.assertEqual(bar["pos"], 200, "the bar stands full")
-        self.assertFalse(bar["marquee"])
-        # Wine 8's progress bar does not draw the error state: it answers PBM_GETSTATE with 1 and
-        # notes "state 2 not yet handled" for the request, which is what is checked there.
-        if bar["state"] != PBST_ERROR:
-            self.assertEqual(bar["state"], 1)
-            self.assertGreaterEqual(error_state_requests(out), 1, "the error state was asked for")
-        self.assertEqual(status_texts(out)[-1], RESTART_TEXT)
-        shot = s.screenshot(label)
-        if s.msgboxes():
-            return w  # the question lies over the status line
-        ink = status_line_pixels(shot, w)
-        self.assertGreater(len(ink), 200, "the status line is written in black")
-        xs = [x for x, _ in ink]
-        self.assertAlmostEqual((min(xs) + max(xs)) / 2, 250, delta=3, msg="centred")
-        return w
-
-    def assertClosesQuietly(self, s, process, window):
-        """Closing in the restart-pending state: no question, no report, the process ends with 0."""
-        requests_before = len(s.requests())
-        close_window(s, window)
-        code = s.wait_for(lambda: process.poll() is not None and ("exit", process.poll()), 15,
-                          what="the installer to end")[1]
-        self.assertEqual(code, 0)
-        self.assertEqual(s.msgboxes(), [], "closing asked nothing")
-        time.sleep(1.0)  # room for a report that should not come
-        self.assertEqual(len(s.requests()), requests_before, [r["raw"] for r in s.requests()[requests_before:]])
-
     def package_file(self, s):
         return temp_folder(s) + "\\MORVELT_PACKAGE.exe"
 
@@ -92,7 +50,7 @@ class TestRestartPath(RestartCase):
     def test_locked_file_leads_to_the_look_the_script_and_the_question(self):
         s = self.session()
         p, out, box = self.reach_restart_path(s, "/i")
-        self.assertQuestion(box, DEFAULT_QUESTION)
+        self.assertQuestion(box, DEFAULT_RESTART_QUESTION)
         w = self.assertRestartLook(s, out, "restart-look")
 
         # Everything else went; the locked file and the folders it lies in wait for the restart,
@@ -107,7 +65,7 @@ class TestRestartPath(RestartCase):
         # No keeps the look; the install command does nothing.
         answer(s, "No", w)
         self.assertEqual(s.msgboxes(), [])
-        click_install(s, w)
+        post_install_command(s, w)
         time.sleep(1.0)
         self.assertEqual(len(s.requests("/index.php")), 1, "no second attempt")
         self.assertRestartLook(s, out, "after-no")
@@ -118,7 +76,7 @@ class TestRestartPath(RestartCase):
     def test_the_whole_cycle_resumes_with_the_package_it_has(self):
         s = self.session(desktop=True)
         p, out, box = self.reach_restart_path(s, "/i", "/l")
-        self.assertQuestion(box, DEFAULT_QUESTION)
+        self.assertQuestion(box, DEFAULT_RESTART_QUESTION)
         self.assertEqual(s.read_file(script_path(s), binary=True), script_bytes(INSTALLER_ANSI, b"/c /l"))
         self.assertEqual(pending_deletions(s), [LOCKED, QUORBIN + "\\Vesk\\data"])
         package = s.read_file(self.package_file(s), binary=True)
@@ -161,22 +119,6 @@ class TestRestartPath(RestartCase):
         s.wait_no_window(MAIN_CLASS, timeout=20)
         self.assertFalse(s.exists(self.package_file(s)), "the package is deleted after the launch close")
 
-    def test_a_script_from_an_earlier_cycle_is_never_replaced(self):
-        s = self.session()
-        earlier = script_bytes(b"C:\\Earlier\\MORVELTSetup.exe", b"/c")
-        write_file(s, "C:\\fakes\\uninstaller_delay_ms", "4000")
-        install_previous(s)
-        lock(s, LOCKED)
-        app = s.start_installer("/i", "/l", env={"WINEDEBUG": TRACE})
-        # The script appears while the uninstaller runs, after start-up has looked for it.
-        s.wait_for(lambda: "sleeping" in (s.fake_log("uninstaller") or ""), 30, what="the uninstaller")
-        write_file(s, script_path(s), earlier)
-        outcome, w = wait_outcome(s)
-        self.assertEqual(outcome, "question")
-        self.assertQuestion(s.wait_msgbox(), DEFAULT_QUESTION)
-        self.assertEqual(s.read_file(script_path(s), binary=True), earlier)
-        self.assertRestartLook(s, app.stdout_path, "earlier-script")
-
 
 class TestRestartPendingStart(RestartCase):
     def test_a_start_without_c_while_the_script_exists(self):
@@ -184,10 +126,10 @@ class TestRestartPendingStart(RestartCase):
         present = script_bytes(b"C:\\Somewhere\\MORVELTSetup.exe", b"/c /l")
         write_file(s, script_path(s), present)
         app = s.start_installer("/i", "/l", env={"WINEDEBUG": TRACE})
-        self.assertQuestion(s.wait_msgbox(20), DEFAULT_QUESTION)
+        self.assertQuestion(s.wait_msgbox(20), DEFAULT_RESTART_QUESTION)
         w = self.assertRestartLook(s, app.stdout_path, "pending-start")
         answer(s, "No", w)
-        click_install(s, w)
+        post_install_command(s, w)
         time.sleep(1.5)
         # "/i" and "/l" are ignored: no attempt, only the start-up report.
         self.assertEqual(report_types(s), [1])
@@ -201,7 +143,7 @@ class TestRestartPendingStart(RestartCase):
         shutil.copy2(installer_path(), s.host_path(INSTALLER_WIN_PATH))
         p, out = start_restricted(s, INSTALLER_WIN_PATH, env={"WINEDEBUG": TRACE})
         w = s.main_window()
-        s.wait_for(lambda: status_texts(out)[-1:] == [RESTART_TEXT], 10, what="the restart-pending look")
+        s.wait_for(lambda: status_texts(out)[-1:] == [RESTART_LOOK], 10, what="the restart-pending look")
         time.sleep(2.0)
         self.assertEqual(s.msgboxes(), [], "no question without the privilege")
         self.assertRestartLook(s, out, "no-privilege")
@@ -209,26 +151,7 @@ class TestRestartPendingStart(RestartCase):
         s.wait_no_window()
         # The same start keeping the privilege asks: so the missing privilege made the difference.
         p, out = start_restricted(s, INSTALLER_WIN_PATH, keep=True, env={"WINEDEBUG": TRACE})
-        self.assertQuestion(s.wait_msgbox(20), DEFAULT_QUESTION)
-
-
-class TestSetupWindowRestart(RestartCase):
-    def test_package_with_its_own_window_asks_for_a_restart_and_writes_no_script(self):
-        s = self.session()
-        app = s.start_installer("/i", "/l", env={"WINEDEBUG": TRACE, "MORVELT_FAKE_WINDOW": "1"})
-        outcome, w = wait_outcome(s)
-        self.assertEqual(outcome, "question")
-        self.assertQuestion(s.wait_msgbox(), SUCCESS_QUESTION)
-        self.assertIn("exit code=0", s.fake_log("package"))
-        self.assertIn("window shown", s.fake_log("package"))
-        self.assertRestartLook(s, app.stdout_path, "setup-window")
-        self.assertIn(3, report_types(s))
-        self.assertFalse(s.exists(script_path(s)), "nothing to continue after this restart")
-        answer(s, "No", w)
-        self.assertRestartLook(s, app.stdout_path, "setup-window-after-no")
-        self.assertClosesQuietly(s, app.popen, w)
-        self.assertTrue(s.exists(self.package_file(s)))
-        self.assertEqual(pending_deletions(s), [])
+        self.assertQuestion(s.wait_msgbox(20), DEFAULT_RESTART_QUESTION)
 
 
 class TestScriptPath(RestartCase):

@@ -1,8 +1,7 @@
 """The test prefix trusts the run's test CA and nothing else: proven with a small WinHTTP and
-download-service client first, then with the installer, which must not reach a server whose
-certificate it cannot trust."""
+download-service client first, then with the installer, which reaches the trusted server. (The
+installer before a server it cannot trust is one of the server faults, in test_faults_server.)"""
 
-import time
 import unittest
 
 from harness import Session
@@ -50,15 +49,6 @@ class TestCaTrust(unittest.TestCase):
 
 
 class TestInstallerTls(unittest.TestCase):
-    def test_installer_reports_nothing_to_an_untrusted_server(self):
-        with Session(self, server="untrusted") as s:
-            app = s.start_installer()
-            window = s.main_window()
-            self.assertTrue(window["visible"])
-            time.sleep(2)  # the start-up report would have arrived by now
-            self.assertEqual(s.requests(), [])
-            self.assertTrue(app.running, "a refused report must not end the program")
-
     def test_installer_reaches_the_trusted_server(self):
         with Session(self) as s:
             s.start_installer()

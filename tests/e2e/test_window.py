@@ -5,47 +5,12 @@ import re
 import time
 import unittest
 
-from harness import BUILD, Image, Session, close
-
-CAPTION = "MORVELT Setup v1.19"
-WIDTH, HEIGHT = 500, 330
-
-FACE = (240, 240, 240)
-GREY = (128, 128, 128)
-BAND = (118, 136, 154)
-WHITE = (255, 255, 255)
-BLACK = (0, 0, 0)
-
-WS_POPUP = 0x80000000
-WS_CHILD = 0x40000000
-WS_VISIBLE = 0x10000000
-WS_CLIPSIBLINGS = 0x04000000
-WS_CAPTION = 0x00C00000
-WS_BORDER = 0x00800000
-WS_SYSMENU = 0x00080000
-WS_THICKFRAME = 0x00040000
-WS_TABSTOP = 0x00010000
-BS_FLAT = 0x8000
-SS_NOTIFY = 0x0100
-PBS_SMOOTH = 0x01
-PBST_NORMAL = 1
-
-# Creation order, class, text, style, rectangle (left, top, right, bottom), control id.
-CONTROLS = [
-    ("Button", "Download and Install", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_FLAT, (150, 245, 350, 275), 104),
-    ("Static", "End User License Agreement.", WS_CHILD | WS_VISIBLE | WS_TABSTOP | SS_NOTIFY, (244, 303, 383, 321), 0),
-    ("Static", "Privacy Policy.", WS_CHILD | WS_VISIBLE | WS_TABSTOP | SS_NOTIFY, (389, 303, 456, 321), 0),
-    ("Static", "Watch MORVELT Tutorial", WS_CHILD | WS_TABSTOP | SS_NOTIFY, (160, 215, 340, 240), 0),
-    ("msctls_progress32", "", WS_CHILD | WS_VISIBLE | PBS_SMOOTH, (20, 185, 480, 215), 0),
-]
-
-UUID = re.compile(r"^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$")
+from harness import BUILD, Image, ScenarioCase
+from product import (BAND, BLACK, CAPTION, CONTROLS, FACE, GREY, HEIGHT, PBST_NORMAL, UUID, WHITE, WIDTH, WS_BORDER,
+                     WS_CAPTION, WS_POPUP, WS_SYSMENU, WS_THICKFRAME, WS_VISIBLE)
 
 
-class WindowCase(unittest.TestCase):
-    def session(self, **options):
-        return self.enterContext(Session(self, **options))
-
+class WindowCase(ScenarioCase):
     def open(self, *args, **options):
         """A session with the installer started with args; returns (session, process, window).
         The window is read once the start-up report has arrived: the window is moved to the
