@@ -1,9 +1,9 @@
 #include "app/commands.h"
 
 #include "app/abort_rules.h"
-#include "app/format_bounded.h"
-#include "app/raii.h"
-#include "app/setup_state.h"
+#include "base/format_bounded.h"
+#include "base/raii.h"
+#include "base/setup_state.h"
 #include "launch/launch_unelevated.h"
 #include "net/reports.h"
 #include "session/download_status.h"

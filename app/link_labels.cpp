@@ -1,7 +1,7 @@
 #include "app/link_labels.h"
 
-#include "app/format_bounded.h"
-#include "app/raii.h"
+#include "base/format_bounded.h"
+#include "base/raii.h"
 #include "net/reports.h"
 #include "net/vendor_connection.h"
 

@@ -1,8 +1,8 @@
 // Entry of the installer: run modes, package path, the main window and the message loop.
-#include "app/format_bounded.h"
+#include "base/format_bounded.h"
 #include "app/main_window.h"
-#include "app/raii.h"
-#include "app/setup_state.h"
+#include "base/raii.h"
+#include "base/setup_state.h"
 #include "app/switches_rules.h"
 #include "res/resource_ids.h"
 #include "restart/restart.h"

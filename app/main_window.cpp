@@ -3,7 +3,7 @@
 #include "app/commands.h"
 #include "app/link_labels.h"
 #include "app/painting.h"
-#include "app/setup_state.h"
+#include "base/setup_state.h"
 #include "app/window_rules.h"
 #include "net/reports.h"
 #include "res/resource_ids.h"

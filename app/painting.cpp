@@ -1,7 +1,7 @@
 #include "app/painting.h"
 
-#include "app/raii.h"
-#include "app/setup_state.h"
+#include "base/raii.h"
+#include "base/setup_state.h"
 #include "res/resource_ids.h"
 #include "session/download_status.h"
 

@@ -1,6 +1,6 @@
 #include "net/reports.h"
 
-#include "app/setup_state.h"
+#include "base/setup_state.h"
 #include "net/vendor_connection.h"
 
 namespace {

@@ -1,10 +1,10 @@
 #include "restart/restart.h"
 
-#include "app/raii.h"
-#include "app/setup_state.h"
+#include "base/raii.h"
+#include "base/setup_state.h"
 #include "restart/resume_script_rules.h"
 #include "session/download_status.h"
-#include "session/file_helpers.h"
+#include "base/file_helpers.h"
 
 #include <commctrl.h>
 #include <shlobj.h>

@@ -1,6 +1,6 @@
 #include "session/download_status.h"
 
-#include "app/setup_state.h"
+#include "base/setup_state.h"
 
 #include <ctime>
 #include <cwchar>

@@ -1,7 +1,7 @@
 #include "session/package_hold.h"
 
-#include "app/raii.h"
-#include "app/setup_state.h"
+#include "base/raii.h"
+#include "base/setup_state.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 #include "session/progress_rules.h"
 
-#include "app/format_bounded.h"
+#include "base/format_bounded.h"
 
 #include <climits>
 

@@ -1,15 +1,15 @@
 #include "session/removal.h"
 
-#include "app/format_bounded.h"
-#include "app/raii.h"
-#include "app/setup_state.h"
+#include "base/format_bounded.h"
+#include "base/raii.h"
+#include "base/setup_state.h"
 #include "restart/restart.h"
 #include "restart/resume_script_rules.h"
 #include "session/download_status.h"
-#include "session/file_helpers.h"
+#include "base/file_helpers.h"
 #include "session/install_worker.h"
 #include "session/package_hold.h"
-#include "session/path_rules.h"
+#include "base/path_rules.h"
 
 #include <shellapi.h>
 

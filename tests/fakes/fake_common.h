@@ -14,7 +14,7 @@
 #include <cwctype>
 #include <string>
 
-#include "app/raii.h"
+#include "base/raii.h"
 
 namespace fake {
 

@@ -1,7 +1,7 @@
-#include "session/file_helpers.h"
+#include "base/file_helpers.h"
 
-#include "app/raii.h"
-#include "session/path_rules.h"
+#include "base/raii.h"
+#include "base/path_rules.h"
 
 namespace {
 bool IsDotEntry(const wchar_t* name) {
