@@ -4,6 +4,7 @@
 #include "base/raii.h"
 #include "base/setup_state.h"
 #include "app/switches_rules.h"
+#include "look/texts.h"
 #include "res/resource_ids.h"
 #include "restart/restart.h"
 #include "session/download_status.h"
@@ -58,9 +59,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int showComm
     if (!CreateMainWindow(instance, showCommand)) return 0;
 
     if (g_setup.restartPending) {
-        g_setup.currentStatus = new DownloadStatus(g_setup.mainWindow);
+        MakeCurrentStatus(g_setup.mainWindow);
         EnterRestartPending();
-        RequestRestart(nullptr);
+        RequestRestart(text::kRestartQuestion);
     }
 
     MSG message{};

@@ -6,6 +6,8 @@
 #include <wincrypt.h>
 #include <winhttp.h>
 #include <oleauto.h>
+#include <atomic>
+#include <memory>
 
 namespace raii {
 
@@ -80,24 +82,54 @@ struct CryptHashTraits {
     static void Close(HCRYPTHASH h) { ::CryptDestroyHash(h); }
 };
 
-// Handles whose "none" is null (threads, processes, mutexes, tokens).
+struct DcTraits {
+    static HDC Invalid() { return nullptr; }
+    static void Close(HDC dc) { ::DeleteDC(dc); }
+};
+struct CertStoreTraits {
+    static HCERTSTORE Invalid() { return nullptr; }
+    static void Close(HCERTSTORE s) { ::CertCloseStore(s, 0); }
+};
+
+// Handles whose "none" is null (threads, processes, mutexes, tokens, events).
 using unique_handle = Unique<HANDLE, HandleTraits>;
 // CreateFile and FindFirstFile answer INVALID_HANDLE_VALUE on failure.
-using unique_file = Unique<HANDLE, FileTraits>;
-using unique_find = Unique<HANDLE, FindTraits>;
+using unique_hfile = Unique<HANDLE, FileTraits>;
+using unique_hfind = Unique<HANDLE, FindTraits>;
 using unique_hkey = Unique<HKEY, HkeyTraits>;
 using unique_hinternet = Unique<HINTERNET, HinternetTraits>;
-using unique_gdi = Unique<HGDIOBJ, GdiTraits>;
+using unique_hgdiobj = Unique<HGDIOBJ, GdiTraits>;
 using unique_hcryptprov = Unique<HCRYPTPROV, CryptProvTraits>;
 using unique_hcrypthash = Unique<HCRYPTHASH, CryptHashTraits>;
+using unique_hcertstore = Unique<HCERTSTORE, CertStoreTraits>;
+// A memory DC of our own (CreateCompatibleDC); DeleteDC.
+using unique_hdc = Unique<HDC, DcTraits>;
+
+// A window's DC from GetDC (null window: the screen's), released to that window.
+class unique_hdc_window {
+public:
+    explicit unique_hdc_window(HWND window) : window_(window), dc_(::GetDC(window)) {}
+    unique_hdc_window(const unique_hdc_window&) = delete;
+    unique_hdc_window& operator=(const unique_hdc_window&) = delete;
+    ~unique_hdc_window() {
+        if (dc_) ::ReleaseDC(window_, dc_);
+    }
+    HDC get() const { return dc_; }
+    explicit operator bool() const { return dc_ != nullptr; }
+
+private:
+    HWND window_;
+    HDC dc_;
+};
 
 // Selects an object into a DC and puts the previous one back when the scope ends.
-class SelectGuard {
+class unique_select_object {
 public:
-    SelectGuard(HDC dc, HGDIOBJ object) : dc_(dc), previous_(object ? ::SelectObject(dc, object) : nullptr) {}
-    SelectGuard(const SelectGuard&) = delete;
-    SelectGuard& operator=(const SelectGuard&) = delete;
-    ~SelectGuard() {
+    unique_select_object(HDC dc, HGDIOBJ object)
+        : dc_(dc), previous_(object ? ::SelectObject(dc, object) : nullptr) {}
+    unique_select_object(const unique_select_object&) = delete;
+    unique_select_object& operator=(const unique_select_object&) = delete;
+    ~unique_select_object() {
         if (previous_) ::SelectObject(dc_, previous_);
     }
 
@@ -107,32 +139,17 @@ private:
 };
 
 // BeginPaint .. EndPaint.
-class PaintScope {
+class unique_hdc_paint {
 public:
-    explicit PaintScope(HWND window) : window_(window) { dc_ = ::BeginPaint(window, &ps_); }
-    PaintScope(const PaintScope&) = delete;
-    PaintScope& operator=(const PaintScope&) = delete;
-    ~PaintScope() { ::EndPaint(window_, &ps_); }
-    HDC dc() const { return dc_; }
+    explicit unique_hdc_paint(HWND window) : window_(window) { dc_ = ::BeginPaint(window, &ps_); }
+    unique_hdc_paint(const unique_hdc_paint&) = delete;
+    unique_hdc_paint& operator=(const unique_hdc_paint&) = delete;
+    ~unique_hdc_paint() { ::EndPaint(window_, &ps_); }
+    HDC get() const { return dc_; }
 
 private:
     HWND window_;
     PAINTSTRUCT ps_{};
-    HDC dc_;
-};
-
-// A memory DC for blitting a bitmap; the bitmap selection is undone before the DC goes.
-class MemoryDc {
-public:
-    explicit MemoryDc(HDC compatibleWith) : dc_(::CreateCompatibleDC(compatibleWith)) {}
-    MemoryDc(const MemoryDc&) = delete;
-    MemoryDc& operator=(const MemoryDc&) = delete;
-    ~MemoryDc() {
-        if (dc_) ::DeleteDC(dc_);
-    }
-    HDC get() const { return dc_; }
-
-private:
     HDC dc_;
 };
 
@@ -151,6 +168,17 @@ public:
         return &p_;
     }
     void** put_void() { return reinterpret_cast<void**>(put()); }
+    // Gives up the reference without releasing it.
+    T* detach() {
+        T* p = p_;
+        p_ = nullptr;
+        return p;
+    }
+    // A second counted reference for an out-parameter (null when there is none).
+    void copy_to(T** out) const {
+        *out = p_;
+        if (p_) p_->AddRef();
+    }
     void reset() {
         if (p_) {
             T* p = p_;
@@ -205,6 +233,67 @@ public:
 
 private:
     VARIANT v_;
+};
+
+// One worker thread at a time. Only the thread that starts it keeps and closes the handle;
+// the worker itself only says, as its last step, that it has finished. The handle of a
+// finished worker is closed by the next start or at the end of the process.
+class unique_worker {
+public:
+    unique_worker() = default;
+    unique_worker(const unique_worker&) = delete;
+    unique_worker& operator=(const unique_worker&) = delete;
+
+    [[nodiscard]] bool start(LPTHREAD_START_ROUTINE procedure, void* parameter) {
+        busy_ = true;
+        thread_.reset(::CreateThread(nullptr, 0, procedure, parameter, 0, nullptr));
+        if (!thread_) busy_ = false;
+        return static_cast<bool>(thread_);
+    }
+    [[nodiscard]] bool busy() const { return busy_.load(); }
+    // Called by the worker once it has done everything a new attempt could disturb.
+    void finished() { busy_ = false; }
+    // Ends the worker wherever it is (after an abort, which it may be parked for).
+    void terminate() {
+        if (thread_) ::TerminateThread(thread_.get(), 0);
+        thread_.reset();
+        busy_ = false;
+    }
+
+private:
+    unique_handle thread_;
+    std::atomic<bool> busy_{false};
+};
+
+// An instance one thread makes and the user-interface thread reads: the current one, and the
+// one it replaced, which only the reading thread deletes, so it is never in the middle of a
+// deleted instance. The last instance lives as long as the process: freeing it at the exit
+// could wait for a heap lock that an ended worker held.
+template <typename T>
+class handover {
+public:
+    handover() = default;
+    handover(const handover&) = delete;
+    handover& operator=(const handover&) = delete;
+
+    T* get() const { return current_.load(); }
+    // Takes the current instance out of reach of readers and answers it (or null); it now
+    // waits for retire() on the reading thread.
+    T* take() {
+        T* old = current_.exchange(nullptr);
+        if (old) retiring_.store(old);
+        return old;
+    }
+    // The next current instance, after take().
+    void set(std::unique_ptr<T> fresh) { current_.store(fresh.release()); }
+    // Deletes the instance take() answered, if this is it; any other pointer is left alone.
+    void retire(T* handed) {
+        if (handed && retiring_.compare_exchange_strong(handed, nullptr)) delete handed;
+    }
+
+private:
+    std::atomic<T*> current_{nullptr};
+    std::atomic<T*> retiring_{nullptr};
 };
 
 // Zero-filled bytes from the process heap.

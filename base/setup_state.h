@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <atomic>
 
+#include "base/raii.h"
+
 class DownloadStatus;
 
 struct SetupState {
@@ -29,11 +31,10 @@ struct SetupState {
     HWND licenceLink = nullptr;
 
     // Replaced by the worker at the start of each attempt. The old instance is deleted on
-    // the user-interface thread (see RetireStatus), so the painter never reads a freed one.
-    std::atomic<DownloadStatus*> currentStatus{nullptr};
-    // The instance the worker handed over for deletion; the window deletes no other.
-    std::atomic<DownloadStatus*> retiringStatus{nullptr};
-    std::atomic<HANDLE> workerThread{nullptr};
+    // the user-interface thread (kRetireStatusMessage), so the painter never reads a freed one.
+    raii::handover<DownloadStatus> status;
+    // The install attempt's thread: started and ended by the user-interface thread.
+    raii::unique_worker worker;
     std::atomic<DWORD> childProcessId{0};
     // The package file held open against replacement (see package_hold.h); whoever takes it
     // out closes it.

@@ -34,10 +34,10 @@ long long Lifetime(PWSTR args) {
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_PAINT) {
-        raii::PaintScope paint(window);
+        raii::unique_hdc_paint paint(window);
         RECT client;
         GetClientRect(window, &client);
-        DrawTextW(paint.dc(), L"MORVELT is running", -1, &client, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+        DrawTextW(paint.get(), L"MORVELT is running", -1, &client, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
         return 0;
     }
     if (message == WM_CLOSE) PostQuitMessage(0);
