@@ -86,6 +86,10 @@ struct DcTraits {
     static HDC Invalid() { return nullptr; }
     static void Close(HDC dc) { ::DeleteDC(dc); }
 };
+struct IconTraits {
+    static HICON Invalid() { return nullptr; }
+    static void Close(HICON i) { ::DestroyIcon(i); }
+};
 struct CertStoreTraits {
     static HCERTSTORE Invalid() { return nullptr; }
     static void Close(HCERTSTORE s) { ::CertCloseStore(s, 0); }
@@ -102,6 +106,7 @@ using unique_hgdiobj = Unique<HGDIOBJ, GdiTraits>;
 using unique_hcryptprov = Unique<HCRYPTPROV, CryptProvTraits>;
 using unique_hcrypthash = Unique<HCRYPTHASH, CryptHashTraits>;
 using unique_hcertstore = Unique<HCERTSTORE, CertStoreTraits>;
+using unique_hicon = Unique<HICON, IconTraits>;
 // A memory DC of our own (CreateCompatibleDC); DeleteDC.
 using unique_hdc = Unique<HDC, DcTraits>;
 
@@ -263,6 +268,24 @@ public:
 private:
     unique_handle thread_;
     std::atomic<bool> busy_{false};
+};
+
+// A handle any of several threads may close: whoever takes it out closes it, exactly once.
+class shared_unique_handle {
+public:
+    shared_unique_handle() = default;
+    shared_unique_handle(const shared_unique_handle&) = delete;
+    shared_unique_handle& operator=(const shared_unique_handle&) = delete;
+    ~shared_unique_handle() { reset(); }
+
+    HANDLE get() const { return value_.load(); }
+    // Takes ownership of an open handle (null: none), closing the one held before.
+    void reset(HANDLE value = nullptr) {
+        if (HANDLE old = value_.exchange(value)) ::CloseHandle(old);
+    }
+
+private:
+    std::atomic<HANDLE> value_{nullptr};
 };
 
 // An instance one thread makes and the user-interface thread reads: the current one, and the

@@ -38,7 +38,7 @@ struct SetupState {
     std::atomic<DWORD> childProcessId{0};
     // The package file held open against replacement (see package_hold.h); whoever takes it
     // out closes it.
-    std::atomic<HANDLE> heldPackage{nullptr};
+    raii::shared_unique_handle heldPackage;
 
     // Set by the close handler once the user has confirmed an abort: from then on the
     // worker shows, reports and starts nothing (it parks at its next step and is ended).
