@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The layering of the folders, then clang-tidy (on the Windows build's compile commands) and
+# The layering of the folders, the formatting, then clang-tidy (on the Windows build's compile commands) and
 # cppcheck over the product code. Fails on any finding.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -25,6 +25,11 @@ git ls-files --cached --others --exclude-standard '*.cpp' '*.h' | xargs grep -H 
   END { for (e in edge) { split(e, ab, " "); if ((ab[2] " " ab[1]) in edge && ab[1] < ab[2]) {
             print "cycle: " edge[e] " and " edge[ab[2] " " ab[1]]; bad = 1 } }
         exit bad }' || rc=1
+# One formatting: every C++ file as .clang-format lays it out.
+echo "format"
+git ls-files --cached --others --exclude-standard '*.cpp' '*.h' | xargs clang-format --style=file --dry-run --Werror \
+  2>&1 | grep -E "error:" | head -20 | grep . && rc=1
+
 echo "clang-tidy on $(echo "$sources" | wc -w) files"
 printf '%s\n' $sources | xargs -P 2 -n 4 clang-tidy -p build/win --quiet \
   --extra-arg=--target=i686-w64-mingw32 --extra-arg=-isystem"$gccinc" \
