@@ -1,6 +1,6 @@
 #pragma once
 // Every text the user reads in the window and its message boxes, each written once. The
-// caption comes from the resources; the download's figures from the progress rules.
+// caption comes from the resources.
 
 namespace text {
 
@@ -8,6 +8,13 @@ constexpr const wchar_t* kWelcome = L"Welcome to MORVELT Setup.";
 constexpr const wchar_t* kPressButton = L"Please press Download and Install button to continue...";
 constexpr const wchar_t* kDownloadAndInstall = L"Download and Install";
 constexpr const wchar_t* kConnecting = L"Connecting to MORVELT Server...";
+// The download's figures, filled in by the progress rules.
+constexpr const wchar_t* kDownloadPercent = L"Downloading MORVELT... %d%%";
+constexpr const wchar_t* kDownloadDetail = L"(%0.1f %s, Time Left: %d %s)";
+constexpr const wchar_t* kSeconds = L"secs";
+constexpr const wchar_t* kMinutes = L"mins";
+constexpr const wchar_t* kKilobytesPerSecond = L"kB/sec";
+constexpr const wchar_t* kMegabytesPerSecond = L"MB/sec";
 constexpr const wchar_t* kAlmostDone = L"Almost done... Meanwhile,";
 constexpr const wchar_t* kUninstalling = L"Uninstalling previous version of MORVELT...";
 constexpr const wchar_t* kInstalling = L"Installing MORVELT...";
