@@ -86,6 +86,10 @@ struct DcTraits {
     static HDC Invalid() { return nullptr; }
     static void Close(HDC dc) { ::DeleteDC(dc); }
 };
+struct LocalTraits {
+    static HLOCAL Invalid() { return nullptr; }
+    static void Close(HLOCAL p) { ::LocalFree(p); }
+};
 struct IconTraits {
     static HICON Invalid() { return nullptr; }
     static void Close(HICON i) { ::DestroyIcon(i); }
@@ -107,6 +111,8 @@ using unique_hcryptprov = Unique<HCRYPTPROV, CryptProvTraits>;
 using unique_hcrypthash = Unique<HCRYPTHASH, CryptHashTraits>;
 using unique_hcertstore = Unique<HCERTSTORE, CertStoreTraits>;
 using unique_hicon = Unique<HICON, IconTraits>;
+// Memory the system allocated for us with LocalAlloc (security descriptors, for one).
+using unique_hlocal = Unique<HLOCAL, LocalTraits>;
 // A memory DC of our own (CreateCompatibleDC); DeleteDC.
 using unique_hdc = Unique<HDC, DcTraits>;
 
