@@ -1,22 +1,22 @@
 #include "app/commands.h"
 
 #include "app/abort_rules.h"
-#include "app/format_bounded.h"
-#include "app/raii.h"
-#include "app/setup_state.h"
+#include "base/format_bounded.h"
+#include "base/raii.h"
+#include "base/setup_state.h"
 #include "launch/launch_unelevated.h"
 #include "net/reports.h"
+#include "look/look.h"
+#include "look/texts.h"
 #include "session/download_status.h"
 #include "session/install_worker.h"
+#include "session/outward_steps.h"
 #include "session/package_hold.h"
 #include "session/worker_rules.h"
 
-#include <commctrl.h>
 #include <shlobj.h>
 
 namespace {
-constexpr const wchar_t* kCloseProduct = L"Please, close active MORVELT application first.";
-constexpr const wchar_t* kAbortQuestion = L"Are you sure you want abort MORVELT installation?";
 // After an abort the process must be gone within 3 s of Yes whatever the ended worker left
 // behind (a lock it held, for one); this backstop counts from Yes.
 constexpr DWORD kAbortExitDeadlineMs = 2500;
@@ -68,69 +68,53 @@ void ArmExitDeadline(ULONGLONG answeredAt) {
     // for the rest of the (short) process, since the thread may still be about to set it.
     if (WaitForSingleObject(running.get(), kAbortExitDeadlineMs) != WAIT_OBJECT_0) (void)running.release();
 }
-
-void StopWorker() {
-    HANDLE worker = g_setup.workerThread.exchange(nullptr);
-    if (!worker) return;
-    TerminateThread(worker, 0);
-    CloseHandle(worker);
-}
 } // namespace
 
 void HandleInstallCommand(HWND window) {
     if (g_setup.restartPending) return;
-    DownloadStatus* status = g_setup.currentStatus.load();
+    DownloadStatus* status = g_setup.status.get();
     if (status && status->succeeded) {
         LaunchInstalledProduct();
         SendMessageW(window, WM_CLOSE, 1, 0);
         return;
     }
-    if (g_setup.workerThread.load()) return;
+    if (g_setup.worker.busy()) return;
     if (!g_setup.autoInstall && ProductRunning()) {
-        MessageBoxW(window, kCloseProduct, g_setup.caption, MB_OK | MB_ICONERROR);
+        MessageBoxW(window, text::kCloseProduct, g_setup.caption, MB_OK | MB_ICONERROR);
         return;
     }
     EnableWindow(g_setup.installButton, FALSE);
-    HWND bar = g_setup.progressBar;
-    SetWindowLongW(bar, GWL_STYLE, GetWindowLongW(bar, GWL_STYLE) | PBS_MARQUEE);
-    SendMessageW(bar, PBM_SETMARQUEE, TRUE, 0);
-    SendMessageW(bar, PBM_SETSTATE, PBST_NORMAL, 0);
-    // Created suspended so that workerThread holds the handle before the worker can end and
-    // clear it; then it runs at once.
-    HANDLE worker = CreateThread(nullptr, 0, InstallWorker, window, CREATE_SUSPENDED, nullptr);
-    if (!worker) {
+    look::ShowBarRunning(g_setup.progressBar);
+    if (!g_setup.worker.start(InstallWorker, window)) {
         // Nothing can run the attempt: give the button back and say so in the bar, rather
         // than leave a disabled button over a marquee that never ends.
-        SendMessageW(bar, PBM_SETMARQUEE, FALSE, 0);
-        SetWindowLongW(bar, GWL_STYLE, GetWindowLongW(bar, GWL_STYLE) & ~PBS_MARQUEE);
-        SendMessageW(bar, PBM_SETPOS, 200, 0);
-        SendMessageW(bar, PBM_SETSTATE, PBST_ERROR, 0);
+        look::ShowBarFinished(g_setup.progressBar, look::BarEnd::Failed);
         EnableWindow(g_setup.installButton, TRUE);
-        return;
     }
-    g_setup.workerThread = worker;
-    ResumeThread(worker);
 }
 
-LRESULT HandleCloseRequest(HWND window, WPARAM wParam, LPARAM lParam) {
-    if (g_setup.restartPending) return DefWindowProcW(window, WM_CLOSE, wParam, lParam);
-
-    DownloadStatus* status = g_setup.currentStatus.load();
-    if (status && status->succeeded) {
-        ShowWindow(window, SW_HIDE);
-        (void)ReportEventWithin(wParam == 1 ? ClosedWithLaunch : ClosedAfterSuccess, nullptr,
-                                kClosingReportMs);
-        Sleep(2000);
-        DeleteFileW(g_setup.packagePath);
-        return DefWindowProcW(window, WM_CLOSE, wParam, lParam);
+void HandleCloseRequest(HWND window, WPARAM wParam, LPARAM lParam) {
+    if (g_setup.restartPending) {
+        DefWindowProcW(window, WM_CLOSE, wParam, lParam);
+        return;
     }
 
-    if (MessageBoxW(window, kAbortQuestion, g_setup.caption, MB_YESNO | MB_ICONQUESTION) != IDYES) return 0;
+    DownloadStatus* status = g_setup.status.get();
+    if (status && status->succeeded) {
+        ShowWindow(window, SW_HIDE);
+        ReportEventWithin(wParam == 1 ? ClosedWithLaunch : ClosedAfterSuccess, nullptr, kClosingReportMs);
+        Sleep(2000);
+        DeleteFileW(g_setup.packagePath);
+        DefWindowProcW(window, WM_CLOSE, wParam, lParam);
+        return;
+    }
+
+    if (MessageBoxW(window, text::kAbortQuestion, g_setup.caption, MB_YESNO | MB_ICONQUESTION) != IDYES) return;
     ULONGLONG answeredAt = GetTickCount64();
     ArmExitDeadline(answeredAt);
     ShowWindow(window, SW_HIDE);
     g_setup.abortCommitted = true;
-    status = g_setup.currentStatus.load(); // the stage is judged after the answer
+    status = g_setup.status.get(); // the stage is judged after the answer
     AbortStage stage{status != nullptr, status && status->downloadComplete, status && status->packageRunning};
     EventCode code = AbortEvent(stage);
     wchar_t abortDetail[kExtraUnits] = {};
@@ -140,11 +124,11 @@ LRESULT HandleCloseRequest(HWND window, WPARAM wParam, LPARAM lParam) {
                          AbortSpeed(status->totalBytes, status->fraction, status->createdAt, NowSeconds()),
                          status->lastPercent);
     }
-    (void)AwaitWorkerQuiet(kWorkerQuietMs);
-    (void)ReportEventWithin(code, code == AbortedDuringDownload ? abortDetail : nullptr,
+    AwaitWorkerQuiet(kWorkerQuietMs);
+    ReportEventWithin(code, code == AbortedDuringDownload ? abortDetail : nullptr,
                             static_cast<DWORD>(BudgetLeft(kAbortReportBudgetMs, answeredAt, GetTickCount64())));
-    StopWorker();
+    g_setup.worker.terminate();
     ReleasePackageHold();
     DeleteFileW(g_setup.packagePath);
-    return DefWindowProcW(window, WM_CLOSE, wParam, lParam);
+    DefWindowProcW(window, WM_CLOSE, wParam, lParam);
 }

@@ -1,7 +1,9 @@
 #include "app/link_labels.h"
 
-#include "app/format_bounded.h"
-#include "app/raii.h"
+#include "base/format_bounded.h"
+#include "base/raii.h"
+#include "look/look.h"
+#include "look/texts.h"
 #include "net/reports.h"
 #include "net/vendor_connection.h"
 
@@ -9,7 +11,7 @@
 
 namespace {
 struct LinkRow {
-    const wchar_t* text;
+    const wchar_t* label;
     COLORREF colour;
     int fontHeight;
     int fontWeight;
@@ -18,30 +20,28 @@ struct LinkRow {
     bool reportsUse;
 };
 
-constexpr COLORREF kFace = RGB(240, 240, 240);
-
 // One table row per label: the three procedures differ in nothing else.
 // clang-format off
 constexpr LinkRow kRows[] = {
-    {L"Watch MORVELT Tutorial", RGB(0, 0, 255), 20, FW_NORMAL, {0, 0, 200, 30}, L"/tutorial?source=webinstaller", true},
-    {L"Privacy Policy.", RGB(128, 128, 128), 13, 0, {0, 0, 200, 20}, L"/privacy-policy", false},
-    {L"End User License Agreement.", RGB(128, 128, 128), 13, 0, {0, 0, 200, 20}, L"/end-user-agreement", false},
+    {text::kTutorialLink, look::kTutorialInk, 20, FW_NORMAL, {0, 0, 200, 30}, L"/tutorial?source=webinstaller", true},
+    {text::kPrivacyLink, look::kOutline, 13, 0, {0, 0, 200, 20}, L"/privacy-policy", false},
+    {text::kLicenceLink, look::kOutline, 13, 0, {0, 0, 200, 20}, L"/end-user-agreement", false},
 };
 // clang-format on
 
 void PaintLink(HWND label, const LinkRow& row) {
-    raii::PaintScope paint(label);
-    HDC dc = paint.dc();
+    raii::unique_hdc_paint paint(label);
+    HDC dc = paint.get();
     SetTextColor(dc, row.colour);
-    SetBkColor(dc, kFace);
+    SetBkColor(dc, look::kFace);
     SetBkMode(dc, OPAQUE);
-    raii::unique_gdi font(CreateFontW(row.fontHeight, 0, 0, 0, row.fontWeight, FALSE, TRUE, FALSE,
+    raii::unique_hgdiobj font(CreateFontW(row.fontHeight, 0, 0, 0, row.fontWeight, FALSE, TRUE, FALSE,
                                       DEFAULT_CHARSET, OUT_OUTLINE_PRECIS, CLIP_DEFAULT_PRECIS,
                                       CLEARTYPE_QUALITY, VARIABLE_PITCH, nullptr));
-    raii::SelectGuard select(dc, font.get());
+    raii::unique_select_object select(dc, font.get());
     // Not clipped to the text rectangle: the label's own window cuts off what is wider.
     RECT rect = row.textRect;
-    DrawTextW(dc, row.text, -1, &rect, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOCLIP);
+    DrawTextW(dc, row.label, -1, &rect, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOCLIP);
 }
 
 // The page opens in the user's browser; whether the shell managed is not examined, and the

@@ -1,9 +1,10 @@
 // Entry of the installer: run modes, package path, the main window and the message loop.
-#include "app/format_bounded.h"
+#include "base/format_bounded.h"
 #include "app/main_window.h"
-#include "app/raii.h"
-#include "app/setup_state.h"
+#include "base/raii.h"
+#include "base/setup_state.h"
 #include "app/switches_rules.h"
+#include "look/texts.h"
 #include "res/resource_ids.h"
 #include "restart/restart.h"
 #include "session/download_status.h"
@@ -53,9 +54,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int showComm
     if (!CreateMainWindow(instance, showCommand)) return 0;
 
     if (g_setup.restartPending) {
-        g_setup.currentStatus = new DownloadStatus(g_setup.mainWindow);
+        MakeCurrentStatus(g_setup.mainWindow);
         EnterRestartPending();
-        RequestRestart(nullptr);
+        RequestRestart(text::kRestartQuestion);
     }
 
     MSG message{};

@@ -3,8 +3,10 @@
 #include "app/commands.h"
 #include "app/link_labels.h"
 #include "app/painting.h"
-#include "app/setup_state.h"
-#include "app/window_rules.h"
+#include "base/setup_state.h"
+#include "look/look.h"
+#include "look/texts.h"
+#include "look/window_rules.h"
 #include "net/reports.h"
 #include "res/resource_ids.h"
 #include "session/download_status.h"
@@ -15,34 +17,28 @@
 #include <windowsx.h>
 
 namespace {
-constexpr COLORREF kFace = RGB(240, 240, 240);
-
-HWND MakeChild(const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y, int w, int h, int id,
+HWND MakeChild(const wchar_t* cls, const wchar_t* label, DWORD style, const look::Box& box, int id,
                HINSTANCE instance) {
-    return CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, g_setup.mainWindow,
-                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+    return CreateWindowExW(0, cls, label, WS_CHILD | WS_VISIBLE | style, box.x, box.y, box.width, box.height,
+                           g_setup.mainWindow, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance,
+                           nullptr);
 }
 
 void CreateControls() {
     HINSTANCE instance = g_setup.moduleInstance;
-    g_setup.installButton =
-        MakeChild(L"BUTTON", L"Download and Install", WS_TABSTOP | BS_FLAT, 150, 245, 200, 30, kInstallCommand, instance);
+    g_setup.installButton = MakeChild(L"BUTTON", text::kDownloadAndInstall, WS_TABSTOP | BS_FLAT, look::kButtonBox,
+                                      look::kInstallCommand, instance);
     g_setup.licenceLink =
-        MakeChild(L"STATIC", L"End User License Agreement.", WS_TABSTOP | SS_NOTIFY, 244, 303, 139, 18, 0, nullptr);
+        MakeChild(L"STATIC", text::kLicenceLink, WS_TABSTOP | SS_NOTIFY, look::kLicenceBox, 0, nullptr);
     MakeLinkLabel(g_setup.licenceLink, LinkLabel::Licence);
-    g_setup.privacyLink = MakeChild(L"STATIC", L"Privacy Policy.", WS_TABSTOP | SS_NOTIFY, 389, 303, 67, 18, 0, nullptr);
+    g_setup.privacyLink =
+        MakeChild(L"STATIC", text::kPrivacyLink, WS_TABSTOP | SS_NOTIFY, look::kPrivacyBox, 0, nullptr);
     MakeLinkLabel(g_setup.privacyLink, LinkLabel::Privacy);
     g_setup.tutorialLink =
-        MakeChild(L"STATIC", L"Watch MORVELT Tutorial", WS_TABSTOP | SS_NOTIFY, 160, 215, 180, 25, 0, nullptr);
+        MakeChild(L"STATIC", text::kTutorialLink, WS_TABSTOP | SS_NOTIFY, look::kTutorialBox, 0, nullptr);
     MakeLinkLabel(g_setup.tutorialLink, LinkLabel::Tutorial);
     ShowWindow(g_setup.tutorialLink, SW_HIDE);
-    g_setup.progressBar = MakeChild(PROGRESS_CLASSW, nullptr, PBS_SMOOTH, 20, 185, 460, 30, 0, instance);
-}
-
-void SetUpProgressBar() {
-    SendMessageW(g_setup.progressBar, PBM_SETMARQUEE, 0, 0);
-    SendMessageW(g_setup.progressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 200));
-    SendMessageW(g_setup.progressBar, PBM_SETPOS, 0, 0);
+    g_setup.progressBar = MakeChild(PROGRESS_CLASSW, nullptr, PBS_SMOOTH, look::kBarBox, 0, instance);
 }
 
 void CentreWindow(HWND window) {
@@ -92,7 +88,7 @@ void RegisterMainClass(HINSTANCE instance) {
     cls.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_LARGE));
     cls.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(IDI_SMALL));
     cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    cls.hbrBackground = CreateSolidBrush(kFace); // owned by the class for the whole run
+    cls.hbrBackground = CreateSolidBrush(look::kFace); // owned by the class for the whole run
     cls.lpszClassName = g_setup.className;
     RegisterClassExW(&cls);
 }
@@ -110,11 +106,11 @@ bool CreateMainWindow(HINSTANCE instance, int showCommand) {
     // a single-threaded apartment suits a thread that pumps messages. Only after the first
     // paint: COM is loaded at this call (see late_imports.cpp).
     (void)CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    SetUpProgressBar();
+    look::ShowBarIdle(g_setup.progressBar);
     CentreWindow(window);
     CreateSessionId();
     StartReportThread(SetupStarted);
-    if (g_setup.autoInstall) SendMessageW(window, WM_COMMAND, kInstallCommand, 0);
+    if (g_setup.autoInstall) SendMessageW(window, WM_COMMAND, look::kInstallCommand, 0);
     return true;
 }
 
@@ -129,17 +125,15 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         OnLeftButtonDown(window, lParam);
         return 0;
     case WM_COMMAND:
-        if (LOWORD(wParam) == kInstallCommand) HandleInstallCommand(window);
+        if (LOWORD(wParam) == look::kInstallCommand) HandleInstallCommand(window);
         return DefWindowProcW(window, message, wParam, lParam);
     case WM_CLOSE:
         HandleCloseRequest(window, wParam, lParam);
         return 0;
-    case kRetireStatusMessage: {
+    case kRetireStatusMessage:
         // Any program can post this message: only the instance the worker handed over goes.
-        DownloadStatus* handed = reinterpret_cast<DownloadStatus*>(lParam);
-        if (handed && g_setup.retiringStatus.compare_exchange_strong(handed, nullptr)) delete handed;
+        g_setup.status.retire(reinterpret_cast<DownloadStatus*>(lParam));
         return 0;
-    }
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;

@@ -1,19 +1,14 @@
 #include "app/painting.h"
 
-#include "app/raii.h"
-#include "app/setup_state.h"
+#include "base/raii.h"
+#include "base/setup_state.h"
+#include "look/look.h"
+#include "look/texts.h"
+#include "look/window_rules.h"
 #include "res/resource_ids.h"
 #include "session/download_status.h"
 
 namespace {
-constexpr COLORREF kFace = RGB(240, 240, 240);
-constexpr COLORREF kOutline = RGB(128, 128, 128);
-constexpr COLORREF kTitleBand = RGB(118, 136, 154);
-constexpr COLORREF kWhite = RGB(255, 255, 255);
-constexpr COLORREF kStatus = RGB(0, 0, 0);
-constexpr COLORREF kDetail = RGB(80, 80, 80);
-constexpr COLORREF kBandLine = RGB(30, 30, 30);
-
 constexpr UINT kCentred = DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOCLIP;
 constexpr UINT kLeft = DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOCLIP;
 
@@ -24,73 +19,77 @@ HFONT MakeFont(int height, int weight) {
 
 // DT_VCENTER centres on the rectangle's mid-line; for rectangles whose bottom lies above
 // their top, turn them into one of the same mid-line with a positive height first.
-void DrawLine(HDC dc, const wchar_t* text, RECT rect, UINT format) {
-    int mid = rect.top + (rect.bottom - rect.top) / 2;
+void DrawLine(HDC dc, const wchar_t* line, RECT rect, UINT format) {
+    int mid = window_rules::MidLine(rect.top, rect.bottom);
     if (rect.bottom < rect.top) {
         rect.top = mid - 15;
         rect.bottom = mid + 15;
     }
-    DrawTextW(dc, text, -1, &rect, format);
+    DrawTextW(dc, line, -1, &rect, format);
 }
 
 void DrawBitmap(HDC dc, int resourceId, int x, int y) {
-    raii::unique_gdi bitmap(LoadImageW(g_setup.moduleInstance, MAKEINTRESOURCEW(resourceId), IMAGE_BITMAP, 0, 0, 0));
+    raii::unique_hgdiobj bitmap(
+        LoadImageW(g_setup.moduleInstance, MAKEINTRESOURCEW(resourceId), IMAGE_BITMAP, 0, 0, 0));
     if (!bitmap) return;
     BITMAP info{};
     GetObjectW(bitmap.get(), sizeof info, &info);
-    raii::MemoryDc memory(dc);
-    raii::SelectGuard select(memory.get(), bitmap.get());
+    raii::unique_hdc memory(CreateCompatibleDC(dc));
+    raii::unique_select_object select(memory.get(), bitmap.get());
     BitBlt(dc, x, y, info.bmWidth, info.bmHeight, memory.get(), 0, 0, SRCCOPY);
 }
 
 void DrawStatusBand(HDC dc, const StatusSnapshot* snapshot) {
-    SetBkColor(dc, kFace);
+    SetBkColor(dc, look::kFace);
     if (snapshot) {
-        SetTextColor(dc, kStatus);
-        DrawLine(dc, snapshot->statusText, {0, 133, 500, snapshot->layoutOffset + 163}, kCentred);
-        SetTextColor(dc, kDetail);
-        DrawLine(dc, snapshot->detailText, {0, 133, 500, snapshot->layoutOffset + 193}, kCentred);
+        SetTextColor(dc, look::kStatusInk);
+        DrawLine(dc, snapshot->statusText, {0, 133, look::kWidth, snapshot->layoutOffset + 163}, kCentred);
+        SetTextColor(dc, look::kDetailInk);
+        DrawLine(dc, snapshot->detailText, {0, 133, look::kWidth, snapshot->layoutOffset + 193}, kCentred);
         if (snapshot->expanded) {
-            raii::unique_gdi font(MakeFont(20, FW_NORMAL));
-            raii::SelectGuard select(dc, font.get());
-            SetTextColor(dc, kBandLine);
-            DrawLine(dc, L"Almost done... Meanwhile,", {0, 133, 500, 286}, kCentred);
+            raii::unique_hgdiobj font(MakeFont(20, FW_NORMAL));
+            raii::unique_select_object select(dc, font.get());
+            SetTextColor(dc, look::kBandLineInk);
+            DrawLine(dc, text::kAlmostDone, {0, 133, look::kWidth, 286}, kCentred);
         }
         return;
     }
-    SetTextColor(dc, kOutline);
-    DrawLine(dc, L"Welcome to MORVELT Setup.", {0, 133, 500, 128}, kCentred);
-    DrawLine(dc, L"Please press Download and Install button to continue...", {0, 133, 500, 163}, kCentred);
-    SetTextColor(dc, kStatus);
-    DrawLine(dc, L"Download and Install", {0, 133, 460, 163}, kCentred);
+    SetTextColor(dc, look::kOutline);
+    DrawLine(dc, text::kWelcome, {0, 133, look::kWidth, 128}, kCentred);
+    DrawLine(dc, text::kPressButton, {0, 133, look::kWidth, 163}, kCentred);
+    SetTextColor(dc, look::kStatusInk);
+    DrawLine(dc, text::kDownloadAndInstall, {0, 133, 460, 163}, kCentred);
 }
 } // namespace
 
 void PaintMainWindow(HWND window) {
     // Validate first, then read: a change the worker invalidates after this point asks for
     // another paint, while one read before it could be validated away with the old texts.
-    raii::PaintScope paint(window);
+    raii::unique_hdc_paint paint(window);
     // The last whole snapshot; used again if a writer is caught in the middle of a text.
     static StatusSnapshot lastSnapshot;
     const StatusSnapshot* snapshot = nullptr;
-    if (DownloadStatus* status = g_setup.currentStatus.load()) {
+    if (DownloadStatus* status = g_setup.status.get()) {
         status->Snapshot(lastSnapshot);
         snapshot = &lastSnapshot;
     }
-    HDC dc = paint.dc();
-    raii::unique_gdi outline(CreatePen(PS_SOLID, 1, kOutline));
-    raii::unique_gdi face(CreateSolidBrush(kFace));
-    raii::unique_gdi band(CreateSolidBrush(kTitleBand));
+    HDC dc = paint.get();
+    raii::unique_hgdiobj outline(CreatePen(PS_SOLID, 1, look::kOutline));
+    raii::unique_hgdiobj face(CreateSolidBrush(look::kFace));
+    raii::unique_hgdiobj band(CreateSolidBrush(look::kTitleBand));
     {
-        raii::SelectGuard pen(dc, outline.get());
-        raii::SelectGuard brush(dc, face.get());
-        Rectangle(dc, 0, 0, 500, 330);
-        SelectObject(dc, band.get());
-        Rectangle(dc, 0, 0, 500, 30);
+        raii::unique_select_object pen(dc, outline.get());
+        {
+            raii::unique_select_object brush(dc, face.get());
+            Rectangle(dc, 0, 0, look::kWidth, look::kHeight);
+        }
+        raii::unique_select_object brush(dc, band.get());
+        Rectangle(dc, look::kTitleBandRect.left, look::kTitleBandRect.top, look::kTitleBandRect.right,
+                  look::kTitleBandRect.bottom);
     }
 
-    SetTextColor(dc, kWhite);
-    SetBkColor(dc, kTitleBand);
+    SetTextColor(dc, look::kWhite);
+    SetBkColor(dc, look::kTitleBand);
     DrawLine(dc, g_setup.caption, {35, 0, 470, 30}, kLeft);
 
     DrawBitmap(dc, IDB_LOGO, 140, 45);
@@ -99,8 +98,8 @@ void PaintMainWindow(HWND window) {
     DrawStatusBand(dc, snapshot);
 
     {
-        raii::unique_gdi glyphPen(CreatePen(PS_SOLID, 2, kWhite));
-        raii::SelectGuard pen(dc, glyphPen.get());
+        raii::unique_hgdiobj glyphPen(CreatePen(PS_SOLID, 2, look::kWhite));
+        raii::unique_select_object pen(dc, glyphPen.get());
         MoveToEx(dc, 480, 10, nullptr);
         LineTo(dc, 490, 20);
         MoveToEx(dc, 490, 10, nullptr);
@@ -109,9 +108,9 @@ void PaintMainWindow(HWND window) {
         LineTo(dc, 460, 20);
     }
 
-    raii::unique_gdi footerFont(MakeFont(13, 0));
-    raii::SelectGuard font(dc, footerFont.get());
-    SetTextColor(dc, kOutline);
-    SetBkColor(dc, kFace);
-    DrawLine(dc, L"By installing or using the product, you agree to its", {10, 303, 500, 323}, kLeft);
+    raii::unique_hgdiobj footerFont(MakeFont(13, 0));
+    raii::unique_select_object font(dc, footerFont.get());
+    SetTextColor(dc, look::kOutline);
+    SetBkColor(dc, look::kFace);
+    DrawLine(dc, text::kFooter, {10, 303, look::kWidth, 323}, kLeft);
 }

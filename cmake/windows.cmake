@@ -18,8 +18,9 @@ add_custom_command(OUTPUT ${MORVELT_IMAGES}
 add_custom_target(morvelt_images DEPENDS ${MORVELT_IMAGES})
 
 file(GLOB MORVELT_WIN_SOURCES CONFIGURE_DEPENDS
-     ${CMAKE_SOURCE_DIR}/app/*.cpp ${CMAKE_SOURCE_DIR}/session/*.cpp ${CMAKE_SOURCE_DIR}/net/*.cpp
-     ${CMAKE_SOURCE_DIR}/restart/*.cpp ${CMAKE_SOURCE_DIR}/launch/*.cpp)
+     ${CMAKE_SOURCE_DIR}/base/*.cpp ${CMAKE_SOURCE_DIR}/net/*.cpp ${CMAKE_SOURCE_DIR}/launch/*.cpp
+     ${CMAKE_SOURCE_DIR}/restart/*.cpp ${CMAKE_SOURCE_DIR}/look/*.cpp ${CMAKE_SOURCE_DIR}/session/*.cpp
+     ${CMAKE_SOURCE_DIR}/app/*.cpp)
 list(REMOVE_ITEM MORVELT_WIN_SOURCES ${MORVELT_RULE_SOURCES})
 
 enable_language(RC)

@@ -1,7 +1,7 @@
 #include "launch/launch_unelevated.h"
 
-#include "app/format_bounded.h"
-#include "app/raii.h"
+#include "base/format_bounded.h"
+#include "base/raii.h"
 
 #include <exdisp.h>
 #include <servprov.h>

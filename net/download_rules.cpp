@@ -1,6 +1,6 @@
 #include "net/download_rules.h"
 
-#include "app/format_bounded.h"
+#include "base/format_bounded.h"
 
 size_t WidenBytes(const char* bytes, wchar_t* wide, size_t wideUnits) {
     size_t i = 0;

@@ -3,7 +3,6 @@
 #include "net/download_rules.h"
 #include "net/report_rules.h"
 #include "net/vendor_connection.h"
-#include "session/download_status.h"
 
 #include <cstring>
 
@@ -29,7 +28,7 @@ bool LookupPackageName(char* packageName) {
     return body.Finish();
 }
 
-bool DownloadPackage(const char* packageName, const wchar_t* packagePath, DownloadStatus* status) {
+bool DownloadPackage(const char* packageName, const wchar_t* packagePath, DownloadProgress* progress) {
     wchar_t url[kUrlUnits];
     {
         size_t length = strlen(packageName);
@@ -40,9 +39,9 @@ bool DownloadPackage(const char* packageName, const wchar_t* packagePath, Downlo
         // A name too long for the address leaves it empty, and the download service refuses it.
         BuildDownloadUrl(url, kDownloadHost, widened);
     }
-    if (URLDownloadToFileW(nullptr, url, packagePath, 0, status) != S_OK) return false;
+    if (URLDownloadToFileW(nullptr, url, packagePath, 0, progress) != S_OK) return false;
     WIN32_FILE_ATTRIBUTE_DATA file{};
     if (!GetFileAttributesExW(packagePath, GetFileExInfoStandard, &file)) return false;
     uint64_t size = (static_cast<uint64_t>(file.nFileSizeHigh) << 32) | file.nFileSizeLow;
-    return DownloadIsWhole(size, status->totalBytes.load());
+    return DownloadIsWhole(size, progress->AnnouncedBytes());
 }

@@ -1,6 +1,6 @@
 #include "net/report_rules.h"
 
-#include "app/format_bounded.h"
+#include "base/format_bounded.h"
 
 int RandomStep(uint32_t& state) {
     state = state * 214013u + 2531011u;

@@ -1,6 +1,6 @@
 #include "net/reports.h"
 
-#include "app/setup_state.h"
+#include "base/setup_state.h"
 #include "net/vendor_connection.h"
 
 namespace {
@@ -52,16 +52,17 @@ DWORD WINAPI ClosingReportThread(LPVOID) {
 }
 } // namespace
 
-bool ReportEventWithin(EventCode code, const wchar_t* extras, DWORD timeoutMs) {
+void ReportEventWithin(EventCode code, const wchar_t* extras, DWORD timeoutMs) {
     g_closingReport.code = code;
     g_closingReport.hasExtras = extras != nullptr;
     if (extras) lstrcpynW(g_closingReport.extras, extras, kExtraUnits);
     raii::unique_handle thread(CreateThread(nullptr, 0, ClosingReportThread, nullptr, 0, nullptr));
     if (!thread) {
         ReportEvent(code, extras);
-        return true;
+        return;
     }
-    return WaitForSingleObject(thread.get(), timeoutMs) == WAIT_OBJECT_0;
+    // Whether it ended in time changes nothing: the program closes either way.
+    (void)WaitForSingleObject(thread.get(), timeoutMs);
 }
 
 DWORD WINAPI ReportThread(LPVOID code) {

@@ -1,7 +1,7 @@
 #pragma once
 // The connection every request to the vendor's web server uses: one WinHTTP session and
 // one connection, opened fresh per request and closed in reverse order.
-#include "app/raii.h"
+#include "base/raii.h"
 
 #ifndef MORVELT_VENDOR_HOST
 #error "MORVELT_VENDOR_HOST comes from the build settings"

@@ -1,19 +1,14 @@
 #include "restart/restart.h"
 
-#include "app/raii.h"
-#include "app/setup_state.h"
+#include "base/raii.h"
+#include "base/setup_state.h"
 #include "restart/resume_script_rules.h"
-#include "session/download_status.h"
-#include "session/file_helpers.h"
+#include "base/file_helpers.h"
 
-#include <commctrl.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 
 namespace {
-constexpr const wchar_t* kDefaultRestartQuestion =
-    L"To continue installation you have to reboot your PC. Would you like reboot your PC now? MORVELT will "
-    L"automatically continue installation process.";
 constexpr DWORD kRestartReason = 0x80020003; // planned, operating system, upgrade
 } // namespace
 
@@ -31,7 +26,7 @@ void WriteResumeScript(const char* installerPath, const char* resumeArguments) {
     wchar_t path[MAX_PATH];
     if (!ResumeScriptPath(path)) return;
     // CREATE_NEW: a script left by an earlier cycle is never replaced.
-    raii::unique_file file(
+    raii::unique_hfile file(
         CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return;
     ResumeScriptPieces pieces = ResumeScriptLayout(installerPath, resumeArguments);
@@ -82,22 +77,6 @@ void InstallerPathForScript(char* path) {
     if (a > 0 && !lossy && ReadsBackAs(ansi, shortPath)) lstrcpynA(path, ansi, kInstallerPathBytes);
 }
 
-void EnterRestartPending() {
-    g_setup.restartPending = true;
-    HWND bar = g_setup.progressBar;
-    SendMessageW(bar, PBM_SETMARQUEE, FALSE, 0);
-    SetWindowLongW(bar, GWL_STYLE, GetWindowLongW(bar, GWL_STYLE) & ~PBS_MARQUEE);
-    SendMessageW(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 200));
-    SendMessageW(bar, PBM_SETPOS, 200, 0);
-    SendMessageW(bar, PBM_SETSTATE, PBST_ERROR, 0);
-    if (DownloadStatus* status = g_setup.currentStatus.load()) {
-        status->succeeded = false;
-        status->SetStatusText(L"Restart your PC to continue the installation process...");
-        status->InvalidateStatus();
-    }
-    EnableWindow(g_setup.installButton, FALSE);
-}
-
 void RequestRestart(const wchar_t* question) {
     raii::unique_handle token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) return;
@@ -108,7 +87,7 @@ void RequestRestart(const wchar_t* question) {
     SetLastError(0);
     if (!AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr)) return;
     if (GetLastError() != 0) return; // ERROR_NOT_ALL_ASSIGNED: the user may not restart
-    int answer = MessageBoxW(g_setup.mainWindow, question ? question : kDefaultRestartQuestion,
+    int answer = MessageBoxW(g_setup.mainWindow, question,
                              g_setup.caption, MB_YESNO | MB_ICONQUESTION);
     if (answer == IDYES) (void)ExitWindowsEx(EWX_REBOOT | EWX_FORCE, kRestartReason);
 }

@@ -10,6 +10,5 @@ void DeleteResumeScript();
 // answer, or the short form when only that reads back right in the command processor.
 void InstallerPathForScript(char* path);
 
-void EnterRestartPending();
-// Asks the given question (or the default one when null) and restarts on Yes.
+// Asks the given question and restarts on Yes.
 void RequestRestart(const wchar_t* question);

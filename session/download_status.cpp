@@ -1,8 +1,10 @@
 #include "session/download_status.h"
 
-#include "app/setup_state.h"
+#include "base/setup_state.h"
+#include "look/texts.h"
 
 #include <ctime>
+#include <memory>
 #include <cwchar>
 
 int64_t NowSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
@@ -15,10 +17,9 @@ public:
 } // namespace
 
 DownloadStatus::DownloadStatus(HWND mainWindow)
-    : createdAt(NowSeconds()), mainWindow_(mainWindow), progressBar_(g_setup.progressBar),
-      tutorialLink_(g_setup.tutorialLink), installButton_(g_setup.installButton) {
+    : createdAt(NowSeconds()), mainWindow_(mainWindow) {
     figures.createdAt = createdAt;
-    SetStatusText(L"Connecting to MORVELT Server...");
+    SetStatusText(text::kConnecting);
     InvalidateStatus();
 }
 
@@ -39,7 +40,7 @@ void DownloadStatus::WriteText(wchar_t* field, const wchar_t* text) {
 void DownloadStatus::SetStatusText(const wchar_t* text) { WriteText(statusText_, text); }
 void DownloadStatus::SetDetailText(const wchar_t* text) { WriteText(detailText_, text); }
 
-bool DownloadStatus::Snapshot(StatusSnapshot& out) const {
+void DownloadStatus::Snapshot(StatusSnapshot& out) const {
     for (int attempt = 0; attempt < 200; ++attempt) {
         uint32_t before = textSequence_.load(std::memory_order_acquire);
         if (before & 1u) {
@@ -53,59 +54,20 @@ bool DownloadStatus::Snapshot(StatusSnapshot& out) const {
         if (textSequence_.load(std::memory_order_relaxed) != before) continue;
         copy.statusText[progress::kTextUnits - 1] = 0;
         copy.detailText[progress::kTextUnits - 1] = 0;
-        copy.expanded = expanded.load();
-        copy.layoutOffset = layoutOffset.load();
+        copy.expanded = layout.expanded.load();
+        copy.layoutOffset = layout.offset.load();
         out = copy;
-        return true;
+        return;
     }
-    return false;
 }
 
-void DownloadStatus::InvalidateStatus() {
-    int offset = layoutOffset.load();
-    RECT band{0, offset + 98, 500, offset + 183};
-    InvalidateRect(mainWindow_, &band, TRUE);
-}
-
-void DownloadStatus::InvalidateWindow() {
-    RECT all{0, 0, 500, 330};
-    InvalidateRect(mainWindow_, &all, TRUE);
-}
-
-void DownloadStatus::ExpandLayout() {
-    if (!expanded.load()) {
-        // The flag changes with the offset, before any move or invalidation asks for a paint:
-        // a paint between them would draw the moved band without its line, and the band's own
-        // later repaints never reach that line again.
-        layoutOffset = -40;
-        expanded = true;
-        MoveWindow(progressBar_, 20, 155, 460, 30, TRUE);
-        MoveWindow(installButton_, 150, 260, 200, 30, TRUE);
-        ShowWindow(tutorialLink_, SW_SHOWNORMAL);
-        InvalidateWindow();
-        RECT linkArea{0, 0, 500, 330};
-        InvalidateRect(tutorialLink_, &linkArea, TRUE);
-    }
-    expanded = true;
-}
-
-void DownloadStatus::CollapseLayout() {
-    if (expanded.load()) {
-        layoutOffset = 0;
-        expanded = false;
-        MoveWindow(progressBar_, 20, 185, 460, 30, TRUE);
-        MoveWindow(installButton_, 150, 245, 200, 30, TRUE);
-        ShowWindow(tutorialLink_, SW_HIDE);
-        InvalidateWindow();
-    }
-    expanded = false;
-}
+void DownloadStatus::InvalidateStatus() { look::InvalidateStatusBand(mainWindow_, layout.offset.load()); }
 
 STDMETHODIMP DownloadStatus::OnProgress(ULONG progressBytes, ULONG maximum, ULONG, LPCWSTR) {
     if (abortRequested.load()) return E_ABORT;
     if (maximum == 0) return S_OK;
 
-    int offset = layoutOffset.load();
+    int offset = layout.offset.load();
     SystemClock clock;
     progress::Effects effects = progress::ApplyProgress(figures, progressBytes, maximum, clock);
     fraction = figures.fraction;
@@ -116,27 +78,45 @@ STDMETHODIMP DownloadStatus::OnProgress(ULONG progressBytes, ULONG maximum, ULON
     }
     if (effects.detailChanged) {
         SetDetailText(effects.detailText);
-        RECT detail{0, offset + 133, 500, offset + 193};
-        InvalidateRect(mainWindow_, &detail, TRUE);
+        look::InvalidateDetailBand(mainWindow_, offset);
     }
-    if (effects.expand) ExpandLayout();
+    if (effects.expand) look::ExpandLayout(layout, mainWindow_);
     totalBytes = figures.totalBytes;
     return S_OK;
 }
 
+void RetireCurrentStatus(HWND window) {
+    // If the message cannot be posted the instance is kept rather than risked.
+    if (DownloadStatus* old = g_setup.status.take())
+        PostMessageW(window, kRetireStatusMessage, 0, reinterpret_cast<LPARAM>(old));
+}
+
+void MakeCurrentStatus(HWND window) { g_setup.status.set(std::make_unique<DownloadStatus>(window)); }
+
 void ShowNotInstalled() {
-    DownloadStatus* status = g_setup.currentStatus.load();
+    DownloadStatus* status = g_setup.status.get();
     if (!status) return;
-    status->SetStatusText(L"MORVELT is not installed correctly");
+    status->SetStatusText(text::kNotInstalled);
     status->InvalidateStatus();
 }
 
 void ShowDownloadFailed() {
-    DownloadStatus* status = g_setup.currentStatus.load();
+    DownloadStatus* status = g_setup.status.get();
     if (!status) return;
-    status->SetStatusText(L"Cannot download MORVELT package, please try again.");
+    status->SetStatusText(text::kDownloadFailed);
     status->SetDetailText(L"");
     status->succeeded = false;
     status->InvalidateStatus();
     status->CollapseLayout();
+}
+
+void EnterRestartPending() {
+    g_setup.restartPending = true;
+    look::ShowBarFinished(g_setup.progressBar, look::BarEnd::Failed);
+    if (DownloadStatus* status = g_setup.status.get()) {
+        status->succeeded = false;
+        status->SetStatusText(text::kRestartToContinue);
+        status->InvalidateStatus();
+    }
+    EnableWindow(g_setup.installButton, FALSE);
 }

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "look/look.h"
+#include "net/package_source.h"
 #include "session/progress_rules.h"
 
 // What the painter needs, copied out as one consistent whole.
@@ -16,7 +18,7 @@ struct StatusSnapshot {
     int layoutOffset = 0;
 };
 
-class DownloadStatus : public IBindStatusCallback {
+class DownloadStatus : public DownloadProgress {
 public:
     explicit DownloadStatus(HWND mainWindow);
     virtual ~DownloadStatus() = default;
@@ -35,18 +37,18 @@ public:
     STDMETHODIMP OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
     STDMETHODIMP OnObjectAvailable(REFIID, IUnknown*) override { return E_NOTIMPL; }
 
+    uint32_t AnnouncedBytes() const override { return totalBytes.load(); }
+
     void InvalidateStatus();
-    void InvalidateWindow();
-    void ExpandLayout();
-    void CollapseLayout();
+    void CollapseLayout() { look::CollapseLayout(layout, mainWindow_); }
 
     // Texts are built aside and swapped in under a sequence count, so the painter copies a
     // whole text or tries again; it never waits for the writer.
     void SetStatusText(const wchar_t* text);
     void SetDetailText(const wchar_t* text);
-    // False only when a writer stayed in the middle of a write for every try (a writer
-    // that was ended there); the caller then keeps its previous snapshot.
-    bool Snapshot(StatusSnapshot& out) const;
+    // Leaves out as it was only when a writer stayed in the middle of a write for every try
+    // (a writer that was ended there): the painter then draws its previous snapshot again.
+    void Snapshot(StatusSnapshot& out) const;
 
     // Figures and flags, read by other threads as whole values.
     progress::Figures figures;
@@ -54,8 +56,7 @@ public:
     std::atomic<bool> downloadComplete{false};
     std::atomic<bool> packageRunning{false};
     std::atomic<bool> abortRequested{false};
-    std::atomic<bool> expanded{false};
-    std::atomic<int> layoutOffset{0};
+    look::Layout layout;
     std::atomic<uint32_t> totalBytes{0};
     std::atomic<int32_t> lastPercent{-1};
     std::atomic<double> fraction{0.0};
@@ -68,14 +69,21 @@ private:
     wchar_t detailText_[progress::kTextUnits] = {};
     mutable std::atomic<uint32_t> textSequence_{0};
     HWND mainWindow_;
-    HWND progressBar_;
-    HWND tutorialLink_;
-    HWND installButton_;
 };
 
 // Calendar time in whole seconds since 1970.
 int64_t NowSeconds();
 
-// Replaces the status text of the current instance and invalidates its band.
+// Hands the current instance (if any) to the window for deletion: the painter may be reading
+// it, so only the user-interface thread deletes it (kRetireStatusMessage).
+void RetireCurrentStatus(HWND window);
+// Makes a fresh instance the current one (g_setup.status).
+void MakeCurrentStatus(HWND window);
+
+// Replace the status text of the current instance and invalidate its band.
 void ShowNotInstalled();
 void ShowDownloadFailed();
+
+// The restart-pending look: the bar full in its error state, the text asking for a restart,
+// the button disabled for good.
+void EnterRestartPending();

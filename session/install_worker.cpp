@@ -1,61 +1,23 @@
 #include "session/install_worker.h"
 
-#include "app/format_bounded.h"
-#include "app/raii.h"
-#include "app/setup_state.h"
+#include "base/format_bounded.h"
+#include "base/raii.h"
+#include "base/setup_state.h"
+#include "look/look.h"
+#include "look/texts.h"
 #include "net/lookup_rules.h"
 #include "net/package_source.h"
 #include "net/reports.h"
 #include "restart/restart.h"
+#include "restart/resume_script_rules.h"
 #include "session/download_status.h"
-#include "session/file_helpers.h"
+#include "session/outward_steps.h"
 #include "session/package_hold.h"
 #include "session/removal.h"
 #include "session/worker_rules.h"
 
-#include <atomic>
-#include <commctrl.h>
-
 namespace {
-constexpr int kInstallCommand = 104;
 constexpr int32_t kGaveUpWaiting = 10;
-constexpr const wchar_t* kDownloadFailed = L"Cannot download MORVELT package, please try again.";
-constexpr const wchar_t* kCloseProduct = L"Please, close active MORVELT application first.";
-constexpr const wchar_t* kSuccessRestartQuestion = L"MORVELT successfully installed. To start using MORVELT "
-                                                   L"you have to reboot your PC. Would you like reboot "
-                                                   L"your PC now?";
-
-// True while the worker is inside a step whose effect lies outside this process: a request
-// to a server, or the start of the package. The worker sets it before it looks at the abort
-// flag; the close handler sets the abort flag before it looks at this one. So either the
-// worker sees the abort and never begins the step, or the close handler sees the step and
-// waits for its end (AwaitWorkerQuiet).
-std::atomic<bool> g_outwardStep{false};
-
-class OutwardStep {
-  public:
-    OutwardStep() {
-        g_outwardStep.store(true);
-        if (g_setup.abortCommitted.load()) {
-            g_outwardStep.store(false);
-            WorkerCheckpoint();
-        }
-    }
-    ~OutwardStep() { g_outwardStep.store(false); }
-    OutwardStep(const OutwardStep&) = delete;
-    OutwardStep& operator=(const OutwardStep&) = delete;
-};
-
-void ReplaceStatus(HWND window) {
-    if (DownloadStatus* old = g_setup.currentStatus.exchange(nullptr)) {
-        // The painter runs on the user-interface thread; deleting there means it can never
-        // be in the middle of reading this instance. The window deletes only the instance
-        // handed over here. If the message cannot be posted the instance is kept rather
-        // than risked.
-        g_setup.retiringStatus.store(old);
-        PostMessageW(window, kRetireStatusMessage, 0, reinterpret_cast<LPARAM>(old));
-    }
-}
 
 int ShowBox(HWND window, const wchar_t* text, UINT type) {
     WorkerCheckpoint();
@@ -86,7 +48,7 @@ bool Download(const char* packageName, DownloadStatus* status) {
 // cannot be shown (answer 0) counts as Cancel: asking again at once would spin for good.
 bool WaitForProductToClose(HWND window) {
     while (ProductRunning()) {
-        int answer = ShowBox(window, kCloseProduct, MB_OKCANCEL | MB_ICONERROR);
+        int answer = ShowBox(window, text::kCloseProduct, MB_OKCANCEL | MB_ICONERROR);
         if (answer == IDCANCEL || answer == 0) return false;
     }
     return true;
@@ -99,6 +61,19 @@ bool ReuseRecordedPackage() {
     if (HoldPackage() && HeldPackageIsRecorded()) return true;
     ReleasePackageHold();
     return false;
+}
+
+// Enumeration callback: finds the package's own setup window.
+BOOL CALLBACK FindChildSetupWindow(HWND window, LPARAM resultSlot) {
+    wchar_t title[100] = {};
+    GetWindowTextW(window, title, 100);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    if (processId == g_setup.childProcessId.load() && IsSetupWindowTitle(title)) {
+        *reinterpret_cast<HWND*>(resultSlot) = window;
+        return FALSE;
+    }
+    return TRUE;
 }
 
 void RaiseSetupWindowIfShown() {
@@ -114,7 +89,7 @@ void RaiseSetupWindowIfShown() {
 int32_t RunPackage() {
     int32_t exitCode = -1;
     WorkerCheckpoint();
-    raii::unique_handle package(StartProgram(g_setup.packagePath, L" /S"));
+    raii::unique_handle package = StartProgram(g_setup.packagePath, L" /S");
     ReleasePackageHold(); // the process has the file now, or nothing will run it
     if (!package) return exitCode;
     g_setup.childProcessId = GetProcessId(package.get());
@@ -127,110 +102,67 @@ int32_t RunPackage() {
     return exitCode;
 }
 
-void CloseThreadHandle() {
-    // Whoever takes the handle out of workerThread owns it: the worker when it ends, the
-    // close handler when it ends the worker.
-    if (HANDLE self = g_setup.workerThread.exchange(nullptr)) CloseHandle(self);
+// Files of the old installation go only at the next start: the resume script waits in the
+// Startup folder, the held package is recorded for that run, and the user is asked.
+void TakeRestartPath() {
+    EnterRestartPending();
+    char installerPath[kInstallerPathBytes];
+    InstallerPathForScript(installerPath);
+    RecordPackageForRestart();
+    WriteResumeScript(installerPath, g_setup.autoLaunch ? "/c /l" : "/c");
+    RequestRestart(text::kRestartQuestion);
 }
-// The bar and the outcome first, the button last: once the thread handle is given up and the
-// button enabled, a click may start the next attempt, which retires this attempt's status.
+
+// The bar and the outcome first, the button last: once the worker has said it is finished
+// and the button is enabled, a click may start the next attempt, which retires this
+// attempt's status.
 void FinalState(HWND window, DownloadStatus* status) {
     ReleasePackageHold();
     if (g_setup.restartRequired) {
-        CloseThreadHandle();
+        g_setup.worker.finished();
         return;
     }
     WorkerCheckpoint();
-    HWND bar = g_setup.progressBar;
-    SendMessageW(bar, PBM_SETMARQUEE, 0, 0);
-    SetWindowLongW(bar, GWL_STYLE, GetWindowLongW(bar, GWL_STYLE) & ~PBS_MARQUEE);
-    SendMessageW(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 200));
-    SendMessageW(bar, PBM_SETPOS, 200, 0);
     bool succeeded = status->succeeded.load();
-    if (!succeeded) SendMessageW(bar, PBM_SETSTATE, PBST_ERROR, 0);
-    if (g_setup.autoLaunch && succeeded) PostMessageW(window, WM_COMMAND, kInstallCommand, 0);
-    CloseThreadHandle();
+    look::ShowBarFinished(g_setup.progressBar, succeeded ? look::BarEnd::Succeeded : look::BarEnd::Failed);
+    if (g_setup.autoLaunch && succeeded) PostMessageW(window, WM_COMMAND, look::kInstallCommand, 0);
+    g_setup.worker.finished();
     EnableWindow(g_setup.installButton, TRUE);
 }
 
-} // namespace
-
-bool ProductRunning() {
-    raii::unique_handle mutex(OpenMutexW(MUTEX_ALL_ACCESS, FALSE, L"MORVELT"));
-    return mutex || GetLastError() == ERROR_ACCESS_DENIED;
-}
-
-void WorkerCheckpoint() {
-    if (g_setup.abortCommitted.load()) {
-        for (;;)
-            Sleep(INFINITE);
-    }
-}
-
-bool AwaitWorkerQuiet(DWORD timeoutMs) {
-    return WaitWithin(
-        timeoutMs, [] { return !g_outwardStep.load(); }, [] { return GetTickCount64(); }, [] { Sleep(10); });
-}
-
-HANDLE StartProgram(const wchar_t* application, const wchar_t* commandLine) {
-    // A started program acts outside this process: never after the abort report.
-    WorkerCheckpoint();
-    OutwardStep step;
-    wchar_t arguments[16];
-    lstrcpynW(arguments, commandLine, 16); // CreateProcessW may write to its command line
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(application, arguments, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process))
-        return nullptr;
-    CloseHandle(process.hThread);
-    return process.hProcess;
-}
-
-BOOL CALLBACK FindChildSetupWindow(HWND window, LPARAM resultSlot) {
-    wchar_t title[100] = {};
-    GetWindowTextW(window, title, 100);
-    DWORD processId = 0;
-    GetWindowThreadProcessId(window, &processId);
-    if (processId == g_setup.childProcessId.load() && IsSetupWindowTitle(title)) {
-        *reinterpret_cast<HWND*>(resultSlot) = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-DWORD WINAPI InstallWorker(LPVOID parameter) {
-    HWND window = static_cast<HWND>(parameter);
-    ReplaceStatus(window);
+// A fresh status for the window, and the attempt's first report.
+DownloadStatus* BeginAttempt(HWND window) {
+    RetireCurrentStatus(window);
     EnableWindow(g_setup.installButton, FALSE);
-    DownloadStatus* status = new DownloadStatus(window);
-    g_setup.currentStatus = status;
+    MakeCurrentStatus(window);
+    DownloadStatus* status = g_setup.status.get();
     // The instance invalidated its band while it was not yet current; a paint in between
     // showed the welcome texts. Paint again now that the painter can find it.
     status->InvalidateStatus();
     Report(InstallStarted, nullptr);
-    int64_t startTime = NowSeconds();
+    return status;
+}
 
+// Looks the package up and downloads it (or, after a restart, takes the recorded one), and
+// holds it. False, with the failure shown, when there is no package to run.
+bool ObtainPackage(HWND window, DownloadStatus* status) {
+    int64_t startTime = NowSeconds();
     char packageName[kPackageNameBytes];
-    bool packageInPlace = false;
     bool freshDownload = false;
     if (!LookUp(packageName)) {
-        ShowBox(window, kDownloadFailed, MB_OK | MB_ICONERROR);
+        ShowBox(window, text::kDownloadFailed, MB_OK | MB_ICONERROR);
         ShowNotInstalled();
-    } else if (ReuseRecordedPackage()) {
-        packageInPlace = true;
+        return false;
+    }
+    if (ReuseRecordedPackage()) {
+        // the recorded package is held in place
     } else if (Download(packageName, status) && HoldPackage()) {
-        packageInPlace = true;
         freshDownload = true;
     } else {
         WorkerCheckpoint();
         ShowDownloadFailed();
-        ShowBox(window, kDownloadFailed, MB_OK | MB_ICONERROR);
-    }
-    if (!packageInPlace) {
-        FinalState(window, status);
-        return 0;
+        ShowBox(window, text::kDownloadFailed, MB_OK | MB_ICONERROR);
+        return false;
     }
 
     WorkerCheckpoint();
@@ -242,25 +174,41 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
         FormatSpeedExtra(extra, DownloadFinishedSpeed(status->totalBytes.load(), startTime, NowSeconds()));
         Report(DownloadFinished, extra);
     }
+    return true;
+}
 
-    int32_t exitCode = -1;
+struct Installation {
+    bool restartNeeded = false; // the removal left files that only a restart removes
+    int32_t exitCode = -1;      // the package's, or kGaveUpWaiting
+};
+
+// Waits for the product to close, removes the previous installation and runs the package.
+Installation InstallPackage(HWND window, DownloadStatus* status) {
+    Installation result;
     bool skipPackage = !WaitForProductToClose(window);
-    if (skipPackage)
-        exitCode = kGaveUpWaiting;
-    else
-        RemovePreviousInstallation();
+    if (skipPackage) {
+        result.exitCode = kGaveUpWaiting;
+    } else if (RemovePreviousInstallation() == RemovalOutcome::RestartNeeded) {
+        result.restartNeeded = true;
+        return result;
+    }
 
     WorkerCheckpoint();
-    status->SetStatusText(L"Installing MORVELT...");
+    status->SetStatusText(text::kInstalling);
     status->InvalidateStatus();
     ShowWindow(window, SW_SHOWNORMAL);
 
     if (!skipPackage) {
         status->packageRunning = true;
-        exitCode = RunPackage();
+        result.exitCode = RunPackage();
         status->packageRunning = false;
     }
+    return result;
+}
 
+// Reports the package's outcome and shows it: the failure, the restart question, or the
+// installed look with the launch button.
+void ShowOutcome(HWND window, DownloadStatus* status, int32_t exitCode) {
     if (exitCode != 0) {
         wchar_t extra[kExtraUnits];
         FormatCodeExtra(extra, exitCode);
@@ -271,17 +219,36 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
         WorkerCheckpoint();
         if (g_setup.restartRequired) {
             EnterRestartPending();
-            RequestRestart(kSuccessRestartQuestion);
+            RequestRestart(text::kInstalledRestartQuestion);
         } else {
             status->succeeded = true;
-            status->SetStatusText(L"MORVELT successfully installed...");
+            status->SetStatusText(text::kInstalled);
             status->InvalidateStatus();
-            SetWindowTextW(g_setup.installButton, L"Close and Launch MORVELT");
+            SetWindowTextW(g_setup.installButton, text::kCloseAndLaunch);
         }
     }
     WorkerCheckpoint();
     ShowWindow(window, SW_SHOWNORMAL);
     SetForegroundWindow(window);
+}
+} // namespace
+
+DWORD WINAPI InstallWorker(LPVOID parameter) {
+    HWND window = static_cast<HWND>(parameter);
+    DownloadStatus* status = BeginAttempt(window);
+    if (!ObtainPackage(window, status)) {
+        FinalState(window, status);
+        return 0;
+    }
+    Installation installation = InstallPackage(window, status);
+    if (installation.restartNeeded) {
+        WorkerCheckpoint();
+        TakeRestartPath();
+        // The package stays held while the restart is pending; the button stays disabled.
+        g_setup.worker.finished();
+        return 0;
+    }
+    ShowOutcome(window, status, installation.exitCode);
     FinalState(window, status);
     return 0;
 }

@@ -1,7 +1,7 @@
 #include "session/package_hold.h"
 
-#include "app/raii.h"
-#include "app/setup_state.h"
+#include "base/raii.h"
+#include "base/setup_state.h"
 
 #include <cstring>
 
@@ -13,7 +13,7 @@ constexpr DWORD kDigestBytes = 32;
 constexpr DWORD kChunkBytes = 64 * 1024;
 
 [[nodiscard]] bool HashHeldPackage(BYTE (&digest)[kDigestBytes]) {
-    HANDLE file = g_setup.heldPackage.load();
+    HANDLE file = g_setup.heldPackage.get();
     if (!file) return false;
     LARGE_INTEGER start{};
     if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return false;
@@ -36,15 +36,15 @@ constexpr DWORD kChunkBytes = 64 * 1024;
 
 bool HoldPackage() {
     ReleasePackageHold();
-    HANDLE file = CreateFileW(g_setup.packagePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    g_setup.heldPackage.store(file);
+    raii::unique_hfile file(CreateFileW(g_setup.packagePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    g_setup.heldPackage.reset(file.release());
     return true;
 }
 
 void ReleasePackageHold() {
-    if (HANDLE file = g_setup.heldPackage.exchange(nullptr)) CloseHandle(file);
+    g_setup.heldPackage.reset();
 }
 
 void RecordPackageForRestart() {

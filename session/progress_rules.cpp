@@ -1,6 +1,7 @@
 #include "session/progress_rules.h"
 
-#include "app/format_bounded.h"
+#include "base/format_bounded.h"
+#include "look/texts.h"
 
 #include <climits>
 
@@ -16,18 +17,18 @@ int32_t SecondsLeft(uint32_t bytesLeft, double speedKbPerSec) {
 void FormatDetail(wchar_t* out, double speedKbPerSec, uint32_t bytesLeft) {
     int32_t secondsLeft = SecondsLeft(bytesLeft, speedKbPerSec);
     int32_t timeLeft = secondsLeft;
-    const wchar_t* timeUnit = L"secs";
+    const wchar_t* timeUnit = text::kSeconds;
     if (secondsLeft > 100) {
         timeLeft = secondsLeft / 60;
-        timeUnit = L"mins";
+        timeUnit = text::kMinutes;
     }
     double speed = speedKbPerSec;
-    const wchar_t* speedUnit = L"kB/sec";
+    const wchar_t* speedUnit = text::kKilobytesPerSecond;
     if (speed > 1024.0) {
         speed = speed * (1.0 / 1024.0);
-        speedUnit = L"MB/sec";
+        speedUnit = text::kMegabytesPerSecond;
     }
-    FormatBounded(out, kTextUnits, L"(%0.1f %s, Time Left: %d %s)", speed, speedUnit, timeLeft, timeUnit);
+    FormatBounded(out, kTextUnits, text::kDownloadDetail, speed, speedUnit, timeLeft, timeUnit);
 }
 
 double AverageSpeed(double kilobytes, int64_t elapsedSeconds) {
@@ -44,7 +45,7 @@ Effects ApplyProgress(Figures& f, uint32_t progress, uint32_t maximum, Clock& cl
     // Progress far beyond the maximum would not fit the 32-bit percentage; hold it there.
     int32_t percent = percentValue >= 2147483647.0 ? INT32_MAX : static_cast<int32_t>(percentValue);
     if (percent != f.lastPercent) {
-        FormatBounded(e.statusText, kTextUnits, L"Downloading MORVELT... %d%%", percent);
+        FormatBounded(e.statusText, kTextUnits, text::kDownloadPercent, percent);
         f.lastPercent = percent;
         e.statusChanged = true;
     }

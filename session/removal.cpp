@@ -1,15 +1,13 @@
 #include "session/removal.h"
 
-#include "app/format_bounded.h"
-#include "app/raii.h"
-#include "app/setup_state.h"
-#include "restart/restart.h"
-#include "restart/resume_script_rules.h"
+#include "base/format_bounded.h"
+#include "base/raii.h"
+#include "base/setup_state.h"
+#include "base/file_helpers.h"
+#include "base/path_rules.h"
+#include "look/texts.h"
 #include "session/download_status.h"
-#include "session/file_helpers.h"
-#include "session/install_worker.h"
-#include "session/package_hold.h"
-#include "session/path_rules.h"
+#include "session/outward_steps.h"
 
 #include <shellapi.h>
 
@@ -39,41 +37,34 @@ int ShellDeleteFolder(const wchar_t* path) {
     return SHFileOperationW(&operation);
 }
 
-[[noreturn]] void TakeRestartPath() {
-    EnterRestartPending();
-    char installerPath[kInstallerPathBytes];
-    InstallerPathForScript(installerPath);
-    RecordPackageForRestart();
-    WriteResumeScript(installerPath, g_setup.autoLaunch ? "/c /l" : "/c");
-    RequestRestart(nullptr);
-    ExitThread(0);
-}
 } // namespace
 
-void RemovePreviousInstallation() {
+RemovalOutcome RemovePreviousInstallation() {
     raii::unique_hkey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+        return RemovalOutcome::Done;
     wchar_t installRoot[kValueUnits];
     DWORD bytes = sizeof installRoot;
     if (RegQueryValueExW(key.get(), nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(installRoot),
                          &bytes) != ERROR_SUCCESS)
-        return;
-    if (!InstallRootFromValue(installRoot, bytes) || !IsInstallationFolder(installRoot)) return;
+        return RemovalOutcome::Done;
+    if (!InstallRootFromValue(installRoot, bytes) || !IsInstallationFolder(installRoot)) return RemovalOutcome::Done;
 
     wchar_t path[kPathUnits];
-    if (FormatBounded(path, kPathUnits, L"%s%s", installRoot, kUninstaller) < 0 || !EntryExists(path)) return;
+    if (FormatBounded(path, kPathUnits, L"%s%s", installRoot, kUninstaller) < 0 || !EntryExists(path))
+        return RemovalOutcome::Done;
 
     WorkerCheckpoint();
-    if (DownloadStatus* status = g_setup.currentStatus.load()) {
-        status->SetStatusText(L"Uninstalling previous version of MORVELT...");
+    if (DownloadStatus* status = g_setup.status.get()) {
+        status->SetStatusText(text::kUninstalling);
         status->InvalidateStatus();
     }
     // CreateProcessW takes no application name of MAX_PATH units or more (Wine's even
     // crashes on one of about a thousand): such an uninstaller cannot be started.
-    if (lstrlenW(path) >= MAX_PATH) return;
+    if (lstrlenW(path) >= MAX_PATH) return RemovalOutcome::Done;
     {
-        raii::unique_handle uninstaller(StartProgram(path, L" /S"));
-        if (!uninstaller) return;
+        raii::unique_handle uninstaller = StartProgram(path, L" /S");
+        if (!uninstaller) return RemovalOutcome::Done;
         RunUninstallerAndWait(uninstaller.get());
     }
 
@@ -101,8 +92,5 @@ void RemovePreviousInstallation() {
         if (FormatBounded(path, kPathUnits, L"%s%s", installRoot, file) < 0) continue;
         if (EntryExists(path) && !DeleteOrSchedule(path)) allClean = false;
     }
-    if (allClean) return;
-    key.reset();
-    WorkerCheckpoint();
-    TakeRestartPath();
+    return allClean ? RemovalOutcome::Done : RemovalOutcome::RestartNeeded;
 }

@@ -1,4 +1,8 @@
 #pragma once
-// Removes a previous installation before the package runs. Returns when the attempt can go
-// on; when files remain that only a restart removes, it ends the calling worker thread.
-void RemovePreviousInstallation();
+// Removes a previous installation before the package runs.
+
+enum class RemovalOutcome {
+    Done,          // nothing was there, or everything went now
+    RestartNeeded, // files remain that only a restart removes
+};
+[[nodiscard]] RemovalOutcome RemovePreviousInstallation();

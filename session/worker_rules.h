@@ -13,7 +13,7 @@ double DownloadFinishedSpeed(uint32_t totalBytes, int64_t startTime, int64_t now
 // a count of pauses: a sleep lasts at least a whole timer tick (15.6 ms by default on
 // Windows), so counting sleeps of 10 ms would overrun it by half. Answers whether done() held.
 template <class Done, class Now, class Pause>
-bool WaitWithin(uint64_t budgetMs, Done done, Now nowMs, Pause pause) {
+[[nodiscard]] bool WaitWithin(uint64_t budgetMs, Done done, Now nowMs, Pause pause) {
     const uint64_t start = nowMs();
     while (!done()) {
         if (nowMs() - start >= budgetMs) return false;

@@ -10,54 +10,45 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "base/raii.h"
+
 namespace {
 
-// Closes a WinHTTP handle when it goes out of scope.
-struct InternetHandle {
-    HINTERNET h = nullptr;
-    explicit InternetHandle(HINTERNET handle) : h(handle) {}
-    ~InternetHandle() {
-        if (h) WinHttpCloseHandle(h);
-    }
-    InternetHandle(const InternetHandle&) = delete;
-    InternetHandle& operator=(const InternetHandle&) = delete;
-};
-
 int WinHttpGet(const wchar_t* host, const wchar_t* target) {
-    InternetHandle session(WinHttpOpen(L"MORVELT E2E httpget", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+    raii::unique_hinternet session(WinHttpOpen(L"MORVELT E2E httpget", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                        WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session.h) {
+    if (!session) {
         std::printf("{\"ok\":false,\"step\":\"open\",\"error\":%lu}\n", GetLastError());
         return 1;
     }
-    InternetHandle connection(WinHttpConnect(session.h, host, 443, 0));
-    if (!connection.h) {
+    raii::unique_hinternet connection(WinHttpConnect(session.get(), host, 443, 0));
+    if (!connection) {
         std::printf("{\"ok\":false,\"step\":\"connect\",\"error\":%lu}\n", GetLastError());
         return 1;
     }
-    InternetHandle request(WinHttpOpenRequest(connection.h, L"GET", target, nullptr, WINHTTP_NO_REFERER,
+    raii::unique_hinternet request(WinHttpOpenRequest(connection.get(), L"GET", target, nullptr, WINHTTP_NO_REFERER,
                                               WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
-    if (!request.h) {
+    if (!request) {
         std::printf("{\"ok\":false,\"step\":\"request\",\"error\":%lu}\n", GetLastError());
         return 1;
     }
-    if (!WinHttpSendRequest(request.h, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
         std::printf("{\"ok\":false,\"step\":\"send\",\"error\":%lu}\n", GetLastError());
         return 1;
     }
-    if (!WinHttpReceiveResponse(request.h, nullptr)) {
+    if (!WinHttpReceiveResponse(request.get(), nullptr)) {
         std::printf("{\"ok\":false,\"step\":\"receive\",\"error\":%lu}\n", GetLastError());
         return 1;
     }
     DWORD status = 0;
     DWORD size = sizeof(status);
-    WinHttpQueryHeaders(request.h, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+    WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
                         &status, &size, WINHTTP_NO_HEADER_INDEX);
     unsigned long total = 0;
     char buffer[4096];
     for (;;) {
         DWORD got = 0;
-        if (!WinHttpReadData(request.h, buffer, sizeof(buffer), &got) || got == 0) break;
+        if (!WinHttpReadData(request.get(), buffer, sizeof(buffer), &got) || got == 0) break;
         total += got;
     }
     std::printf("{\"ok\":true,\"status\":%lu,\"bytes\":%lu}\n", status, total);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cwchar>
 #include <initializer_list>
+#include "base/raii.h"
 #include "res/resource_ids.h"
 
 static int failures = 0;
@@ -25,34 +26,33 @@ static void CheckString(UINT id, const wchar_t* want) {
 
 static void CheckBitmap(UINT id, int w, int h, COLORREF border) {
     HINSTANCE inst = gModule;
-    HBITMAP ddb = LoadBitmapW(inst, MAKEINTRESOURCEW(id));
+    raii::unique_hgdiobj ddb(LoadBitmapW(inst, MAKEINTRESOURCEW(id)));
     BITMAP bm = {};
-    GetObjectW(ddb, sizeof bm, &bm);
+    GetObjectW(ddb.get(), sizeof bm, &bm);
     char what[200];
     std::snprintf(what, sizeof what, "LoadBitmapW %u: %ldx%ld", id, bm.bmWidth, bm.bmHeight);
     Check(ddb && bm.bmWidth == w && bm.bmHeight == h, what);
     // The DIB section keeps the file's own depth: 8 bits, a palette of the image's own colours.
-    HBITMAP dib = (HBITMAP)LoadImageW(inst, MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION);
+    raii::unique_hgdiobj dib(LoadImageW(inst, MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
     DIBSECTION ds = {};
-    GetObjectW(dib, sizeof ds, &ds);
+    GetObjectW(dib.get(), sizeof ds, &ds);
     std::snprintf(what, sizeof what, "LoadImageW DIB %u: %ldx%ld, %u bpp", id, ds.dsBmih.biWidth,
                   ds.dsBmih.biHeight, ds.dsBmih.biBitCount);
     Check(dib && ds.dsBmih.biWidth == w && ds.dsBmih.biHeight == h && ds.dsBmih.biBitCount == 8, what);
     // Every pixel of the outer ring has the background colour, through GDI.
-    HDC dc = CreateCompatibleDC(nullptr);
-    HGDIOBJ old = SelectObject(dc, ddb);
     int bad = 0;
-    for (int x = 0; x < w; ++x)
-        for (int y = 0; y < h; ++y)
-            if ((x == 0 || y == 0 || x == w - 1 || y == h - 1) && GetPixel(dc, x, y) != border) ++bad;
-    COLORREF c = GetPixel(dc, w / 2, h / 2);
-    SelectObject(dc, old);
-    DeleteDC(dc);
+    COLORREF c = 0;
+    {
+        raii::unique_hdc dc(CreateCompatibleDC(nullptr));
+        raii::unique_select_object select(dc.get(), ddb.get());
+        for (int x = 0; x < w; ++x)
+            for (int y = 0; y < h; ++y)
+                if ((x == 0 || y == 0 || x == w - 1 || y == h - 1) && GetPixel(dc.get(), x, y) != border) ++bad;
+        c = GetPixel(dc.get(), w / 2, h / 2);
+    }
     std::snprintf(what, sizeof what, "bitmap %u border = RGB(%d,%d,%d): %d pixels differ (centre %06lx)", id,
                   GetRValue(border), GetGValue(border), GetBValue(border), bad, (unsigned long)c);
     Check(bad == 0, what);
-    DeleteObject(ddb);
-    DeleteObject(dib);
 }
 
 #pragma pack(push, 2)
@@ -82,25 +82,27 @@ static void CheckIcon(UINT id) {
     std::snprintf(what, sizeof what, "icon group %u: 4 images of 16/32/48/64, 32 bpp, BMP with AND mask", id);
     Check(sizesOk, what);
     for (int s : {16, 32, 48, 64}) {
-        HICON icon = (HICON)LoadImageW(inst, MAKEINTRESOURCEW(id), IMAGE_ICON, s, s, 0);
+        raii::unique_hicon icon(static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(id), IMAGE_ICON, s, s, 0)));
         ICONINFO ii = {};
         BITMAP bm = {};
-        if (icon && GetIconInfo(icon, &ii)) GetObjectW(ii.hbmColor, sizeof bm, &bm);
+        if (icon && GetIconInfo(icon.get(), &ii)) GetObjectW(ii.hbmColor, sizeof bm, &bm);
+        // GetIconInfo hands out copies of both bitmaps.
+        raii::unique_hgdiobj colour(ii.hbmColor);
+        raii::unique_hgdiobj mask(ii.hbmMask);
         // Alpha check: corner transparent, centre opaque.
         BITMAPINFO bmi = {};
         bmi.bmiHeader = {sizeof(BITMAPINFOHEADER), s, -s, 1, 32, BI_RGB};
         static DWORD px[64 * 64];
-        HDC dc = GetDC(nullptr);
-        int got = ii.hbmColor ? GetDIBits(dc, ii.hbmColor, 0, s, px, &bmi, DIB_RGB_COLORS) : 0;
-        ReleaseDC(nullptr, dc);
+        int got = 0;
+        if (ii.hbmColor) {
+            raii::unique_hdc_window dc(nullptr);
+            got = GetDIBits(dc.get(), ii.hbmColor, 0, s, px, &bmi, DIB_RGB_COLORS);
+        }
         DWORD corner = px[0], centre = px[(s / 2) * s + s / 4];
         std::snprintf(what, sizeof what, "LoadImageW icon %u at %d: %ldx%ld, %u bpp, corner %08lx, inside %08lx", id, s,
                       bm.bmWidth, bm.bmHeight, bm.bmBitsPixel, (unsigned long)corner, (unsigned long)centre);
         Check(icon && bm.bmWidth == s && bm.bmHeight == s && got == s && (corner >> 24) == 0 && (centre >> 24) == 255,
               what);
-        if (ii.hbmColor) DeleteObject(ii.hbmColor);
-        if (ii.hbmMask) DeleteObject(ii.hbmMask);
-        if (icon) DestroyIcon(icon);
     }
 }
 
@@ -119,9 +121,10 @@ int wmain(int argc, wchar_t** argv) {
     CheckBitmap(IDB_LOGO, 210, 47, RGB(240, 240, 240));
     CheckIcon(IDI_LARGE);
     CheckIcon(IDI_SMALL);
-    HICON small = (HICON)LoadImageW(inst, MAKEINTRESOURCEW(IDI_SMALL), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                    GetSystemMetrics(SM_CYSMICON), 0);
-    Check(small != nullptr, "small icon at SM_CXSMICON");
+    raii::unique_hicon small(static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(IDI_SMALL), IMAGE_ICON,
+                                                           GetSystemMetrics(SM_CXSMICON),
+                                                           GetSystemMetrics(SM_CYSMICON), 0)));
+    Check(static_cast<bool>(small), "small icon at SM_CXSMICON");
 
     int manifests = 0;
     EnumResourceNamesW(inst, RT_MANIFEST, CountName, (LONG_PTR)&manifests);

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/raii.h"
+
 namespace {
 
 int Fail(const char* step) {
@@ -21,20 +23,28 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "usage: trustca <cert.der>\n");
         return 2;
     }
-    HANDLE file = CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return Fail("open");
-    std::vector<BYTE> der(GetFileSize(file, nullptr));
+    std::vector<BYTE> der;
     DWORD got = 0;
-    BOOL read = ReadFile(file, der.data(), static_cast<DWORD>(der.size()), &got, nullptr);
-    CloseHandle(file);
+    BOOL read = FALSE;
+    {
+        raii::unique_hfile file(CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!file) return Fail("open");
+        der.resize(GetFileSize(file.get(), nullptr));
+        read = ReadFile(file.get(), der.data(), static_cast<DWORD>(der.size()), &got, nullptr);
+    }
     if (!read || got != der.size() || der.empty()) return Fail("read");
 
-    HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
-    if (!root) return Fail("CertOpenStore");
-    BOOL added = CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()),
-                                                  CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
-    DWORD error = GetLastError();
-    CertCloseStore(root, 0);
+    BOOL added = FALSE;
+    DWORD error = 0;
+    {
+        raii::unique_hcertstore root(
+            CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root"));
+        if (!root) return Fail("CertOpenStore");
+        added = CertAddEncodedCertificateToStore(root.get(), X509_ASN_ENCODING, der.data(),
+                                                 static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
+                                                 nullptr);
+        error = GetLastError();
+    }
     if (!added) {
         SetLastError(error);
         return Fail("CertAddEncodedCertificateToStore");

@@ -35,6 +35,8 @@
 #include <string>
 #include <vector>
 
+#include "base/raii.h"
+
 namespace {
 
 // ---- JSON output -------------------------------------------------------------------------
@@ -344,8 +346,8 @@ std::vector<COLORREF> CaptureClient(HWND hwnd, int width, int height) {
     std::vector<COLORREF> pixels;
     POINT origin{0, 0};
     ClientToScreen(hwnd, &origin);
-    HDC screen = GetDC(nullptr);
-    HDC mem = CreateCompatibleDC(screen);
+    raii::unique_hdc_window screen(nullptr);
+    raii::unique_hdc mem(CreateCompatibleDC(screen.get()));
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
     info.bmiHeader.biWidth = width;
@@ -353,26 +355,22 @@ std::vector<COLORREF> CaptureClient(HWND hwnd, int width, int height) {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     void* bits = nullptr;
-    HBITMAP dib = CreateDIBSection(mem, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    raii::unique_hgdiobj dib(CreateDIBSection(mem.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
     if (dib && bits) {
-        HGDIOBJ old = SelectObject(mem, dib);
-        BitBlt(mem, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY);
+        raii::unique_select_object select(mem.get(), dib.get());
+        BitBlt(mem.get(), 0, 0, width, height, screen.get(), origin.x, origin.y, SRCCOPY);
         GdiFlush();
         const DWORD* p = static_cast<const DWORD*>(bits);
         pixels.assign(p, p + width * height);
-        SelectObject(mem, old);
     }
-    if (dib) DeleteObject(dib);
-    DeleteDC(mem);
-    ReleaseDC(nullptr, screen);
     return pixels;
 }
 
 // The same icon drawn by this process over a given background colour.
 std::vector<COLORREF> RenderIcon(HICON icon, int width, int height, COLORREF background) {
     std::vector<COLORREF> pixels(width * height, background);
-    HDC screen = GetDC(nullptr);
-    HDC mem = CreateCompatibleDC(screen);
+    raii::unique_hdc_window screen(nullptr);
+    raii::unique_hdc mem(CreateCompatibleDC(screen.get()));
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
     info.bmiHeader.biWidth = width;
@@ -380,19 +378,15 @@ std::vector<COLORREF> RenderIcon(HICON icon, int width, int height, COLORREF bac
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     void* bits = nullptr;
-    HBITMAP dib = CreateDIBSection(mem, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    raii::unique_hgdiobj dib(CreateDIBSection(mem.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
     if (dib && bits) {
         DWORD* p = static_cast<DWORD*>(bits);
         for (int i = 0; i < width * height; ++i) p[i] = background;
-        HGDIOBJ old = SelectObject(mem, dib);
-        DrawIconEx(mem, 0, 0, icon, 0, 0, 0, nullptr, DI_NORMAL);
+        raii::unique_select_object select(mem.get(), dib.get());
+        DrawIconEx(mem.get(), 0, 0, icon, 0, 0, 0, nullptr, DI_NORMAL);
         GdiFlush();
         pixels.assign(p, p + width * height);
-        SelectObject(mem, old);
     }
-    if (dib) DeleteObject(dib);
-    DeleteDC(mem);
-    ReleaseDC(nullptr, screen);
     return pixels;
 }
 
@@ -611,8 +605,8 @@ int CmdCursorProbe(DWORD ms) {
 }
 
 int CmdProc(DWORD pid) {
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
-    if (!process) process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    raii::unique_handle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
+    if (!process) process.reset(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
     if (!process) {
         std::printf("{\"pid\":%lu,\"error\":%lu}\n", pid, GetLastError());
         return 1;
@@ -623,29 +617,28 @@ int CmdProc(DWORD pid) {
     json.Number(pid);
     DWORD handles = 0;
     json.Key(L"handles");
-    if (GetProcessHandleCount(process, &handles))
+    if (GetProcessHandleCount(process.get(), &handles))
         json.Number(handles);
     else
         json.Null();
     PROCESS_MEMORY_COUNTERS memory{};
     json.Key(L"working_set");
-    if (GetProcessMemoryInfo(process, &memory, sizeof(memory)))
+    if (GetProcessMemoryInfo(process.get(), &memory, sizeof(memory)))
         json.Number(static_cast<long long>(memory.WorkingSetSize));
     else
         json.Null();
     json.Key(L"peak_working_set");
     json.Number(static_cast<long long>(memory.PeakWorkingSetSize));
     json.Key(L"gdi_objects");
-    json.Number(GetGuiResources(process, GR_GDIOBJECTS));
+    json.Number(GetGuiResources(process.get(), GR_GDIOBJECTS));
     json.Key(L"user_objects");
-    json.Number(GetGuiResources(process, GR_USEROBJECTS));
+    json.Number(GetGuiResources(process.get(), GR_USEROBJECTS));
     DWORD code = 0;
-    GetExitCodeProcess(process, &code);
+    GetExitCodeProcess(process.get(), &code);
     json.Key(L"running");
     json.Bool(code == STILL_ACTIVE);
     json.End(L'}');
     json.Print();
-    CloseHandle(process);
     return 0;
 }
 
@@ -740,19 +733,18 @@ std::vector<OwnedHandle> HandlesOf(DWORD pid, ULONG infoClass, bool& ok) {
 // from a duplicate of it in this process. Both answers start with a UNICODE_STRING.
 std::wstring ObjectText(HANDLE process, ULONG_PTR value, ULONG infoClass) {
     auto queryObject = reinterpret_cast<QueryObjectFn>(NtFunction("NtQueryObject"));
-    HANDLE copy = nullptr;
-    if (!queryObject || !DuplicateHandle(process, reinterpret_cast<HANDLE>(value), GetCurrentProcess(), &copy, 0,
-                                         FALSE, DUPLICATE_SAME_ACCESS))
+    raii::unique_handle copy;
+    if (!queryObject || !DuplicateHandle(process, reinterpret_cast<HANDLE>(value), GetCurrentProcess(), copy.put(),
+                                         0, FALSE, DUPLICATE_SAME_ACCESS))
         return L"";
     alignas(8) BYTE info[2048] = {};
     ULONG length = 0;
     std::wstring text;
-    if (queryObject(copy, infoClass, info, sizeof info - sizeof(wchar_t), &length) >= 0) {
+    if (queryObject(copy.get(), infoClass, info, sizeof info - sizeof(wchar_t), &length) >= 0) {
         USHORT bytes = *reinterpret_cast<USHORT*>(info);
         PWSTR buffer = *reinterpret_cast<PWSTR*>(info + sizeof(PVOID));
         if (buffer) text.assign(buffer, bytes / sizeof(wchar_t));
     }
-    CloseHandle(copy);
     return text;
 }
 
@@ -772,7 +764,8 @@ int CmdHandles(DWORD pid, bool names) {
     bool classicOk = false;
     std::vector<OwnedHandle> handles = HandlesOf(pid, kSystemExtendedHandleInformation, extendedOk);
     std::vector<OwnedHandle> classic = HandlesOf(pid, kSystemHandleInformation, classicOk);
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_DUP_HANDLE, FALSE, pid);
+    raii::unique_handle process(
+        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_DUP_HANDLE, FALSE, pid));
 
     Json json;
     json.Begin(L'{');
@@ -823,7 +816,7 @@ int CmdHandles(DWORD pid, bool names) {
     for (const auto& [type, count] : byType) {
         std::wstring name;
         for (const OwnedHandle& h : handles)
-            if (h.type == type && process && (name = ObjectText(process, h.value, kObjectTypeInformation)).size())
+            if (h.type == type && process && (name = ObjectText(process.get(), h.value, kObjectTypeInformation)).size())
                 break;
         if (name.empty()) name = L"type " + std::to_wstring(type);
         json.Key(name.c_str());
@@ -836,15 +829,15 @@ int CmdHandles(DWORD pid, bool names) {
         for (const OwnedHandle& h : handles) {
             json.Begin(L'[');
             json.Number(static_cast<long long>(h.value));
-            json.String(process ? ObjectText(process, h.value, kObjectTypeInformation).c_str() : L"");
-            json.String(process ? ObjectText(process, h.value, kObjectNameInformation).c_str() : L"");
+            json.String(process ? ObjectText(process.get(), h.value, kObjectTypeInformation).c_str() : L"");
+            json.String(process ? ObjectText(process.get(), h.value, kObjectNameInformation).c_str() : L"");
             json.End(L']');
         }
         json.End(L']');
     }
 
     PROCESS_MEMORY_COUNTERS memory{};
-    bool memoryOk = process && GetProcessMemoryInfo(process, &memory, sizeof(memory));
+    bool memoryOk = process && GetProcessMemoryInfo(process.get(), &memory, sizeof(memory));
     json.Key(L"working_set");
     if (memoryOk)
         json.Number(static_cast<long long>(memory.WorkingSetSize));
@@ -866,7 +859,6 @@ int CmdHandles(DWORD pid, bool names) {
     json.Number(windows.second);
     json.End(L'}');
     json.Print();
-    if (process) CloseHandle(process);
     return extendedOk || classicOk ? 0 : 1;
 }
 
@@ -885,26 +877,28 @@ int CmdHold(int count, const wchar_t* trigger) {
     std::printf("{\"pid\":%lu}\n", GetCurrentProcessId());
     std::fflush(stdout);
     if (!AwaitFile(trigger, true)) return 1;
-    std::vector<HANDLE> events;
+    std::vector<raii::unique_handle> events;
     for (int i = 0; i < count; ++i)
-        if (HANDLE e = CreateEventW(nullptr, TRUE, FALSE, nullptr)) events.push_back(e);
-    std::printf("{\"holding\":%u}\n", static_cast<unsigned>(events.size()));
+        if (raii::unique_handle e(CreateEventW(nullptr, TRUE, FALSE, nullptr)); e) events.push_back(std::move(e));
+    const size_t held = events.size();
+    std::printf("{\"holding\":%u}\n", static_cast<unsigned>(held));
     std::fflush(stdout);
     bool released = AwaitFile(trigger, false);
-    for (HANDLE e : events) CloseHandle(e);
-    std::printf("{\"released\":%u}\n", static_cast<unsigned>(events.size()));
+    events.clear();
+    std::printf("{\"released\":%u}\n", static_cast<unsigned>(held));
     std::fflush(stdout);
     return released && AwaitFile(trigger, true) ? 0 : 1;
 }
 
 int CmdPs() {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return 1;
+    // A snapshot answers INVALID_HANDLE_VALUE on failure, as a file does.
+    raii::unique_hfile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return 1;
     Json json;
     json.Begin(L'[');
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
         json.Begin(L'{');
         json.Key(L"pid");
         json.Number(entry.th32ProcessID);
@@ -916,7 +910,6 @@ int CmdPs() {
     }
     json.End(L']');
     json.Print();
-    CloseHandle(snapshot);
     return 0;
 }
 
@@ -952,10 +945,11 @@ int CmdScreen() {
     json.Begin(L'[');
     EnumDisplayMonitors(nullptr, nullptr, WriteMonitor, reinterpret_cast<LPARAM>(&json));
     json.End(L']');
-    HDC screen = GetDC(nullptr);
-    json.Key(L"dpi");
-    json.Number(GetDeviceCaps(screen, LOGPIXELSY));
-    ReleaseDC(nullptr, screen);
+    {
+        raii::unique_hdc_window screen(nullptr);
+        json.Key(L"dpi");
+        json.Number(GetDeviceCaps(screen.get(), LOGPIXELSY));
+    }
     json.End(L'}');
     json.Print();
     return 0;
@@ -965,23 +959,23 @@ int CmdScreen() {
 // and hand out the desktop's window. Under Wine that needs its explorer desktop running.
 int CmdShell() {
     HRESULT init = CoInitialize(nullptr);
-    IShellWindows* windows = nullptr;
-    HRESULT created = CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_IShellWindows,
-                                       reinterpret_cast<void**>(&windows));
+    HRESULT created = E_FAIL;
     HRESULT found = E_FAIL;
     long hwnd = 0;
     bool dispatch = false;
-    if (SUCCEEDED(created) && windows) {
-        VARIANT location{};
-        location.vt = VT_I4;
-        location.lVal = CSIDL_DESKTOP;
-        VARIANT root{};
-        IDispatch* desktop = nullptr;
-        found = windows->FindWindowSW(&location, &root, SWC_DESKTOP, &hwnd, SWFO_NEEDDISPATCH, &desktop);
-        dispatch = desktop != nullptr;
-        if (desktop) desktop->Release();
-        windows->Release();
-    }
+    {
+        raii::com_ptr<IShellWindows> windows;
+        created = CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_IShellWindows, windows.put_void());
+        if (SUCCEEDED(created) && windows) {
+            raii::unique_variant location;
+            raii::unique_variant::SetInt(location, CSIDL_DESKTOP);
+            raii::unique_variant root; // VT_EMPTY
+            raii::com_ptr<IDispatch> desktop;
+            found = windows->FindWindowSW(&location.get(), &root.get(), SWC_DESKTOP, &hwnd, SWFO_NEEDDISPATCH,
+                                          desktop.put());
+            dispatch = static_cast<bool>(desktop);
+        }
+    } // released before COM is left
     std::printf("{\"created\":%ld,\"found\":%ld,\"hwnd\":%ld,\"dispatch\":%s}\n", static_cast<long>(created),
                 static_cast<long>(found), hwnd, dispatch ? "true" : "false");
     if (SUCCEEDED(init)) CoUninitialize();

@@ -14,7 +14,7 @@
 #include <cwctype>
 #include <string>
 
-#include "app/raii.h"
+#include "base/raii.h"
 
 namespace fake {
 
@@ -100,7 +100,7 @@ struct ProcessInfo {
 // The parent's id and executable name, from a process snapshot.
 inline ProcessInfo Parent() {
     ProcessInfo info;
-    raii::unique_file snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    raii::unique_hfile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) return info;
     auto forEach = [&](auto&& visit) {
         PROCESSENTRY32W entry{};
@@ -160,7 +160,7 @@ inline long long EnvNumber(const wchar_t* name, long long fallback) {
 
 // A number kept in a small text file, for programs the test's environment does not reach.
 inline long long FileNumber(const std::wstring& path, long long fallback) {
-    raii::unique_file file(CreateFileW(path.c_str(), GENERIC_READ,
+    raii::unique_hfile file(CreateFileW(path.c_str(), GENERIC_READ,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                        OPEN_EXISTING, 0, nullptr));
     char buf[64] = {};
@@ -185,7 +185,7 @@ inline void Log(const wchar_t* file, const std::wstring& line) {
              t.wMinute, t.wSecond, t.wMilliseconds);
     std::string bytes = Utf8(line + at);
     // Append access makes each write land at the end even when several fakes share a file.
-    raii::unique_file log(CreateFileW((std::wstring(kLogDir) + L"\\" + file).c_str(), FILE_APPEND_DATA,
+    raii::unique_hfile log(CreateFileW((std::wstring(kLogDir) + L"\\" + file).c_str(), FILE_APPEND_DATA,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;

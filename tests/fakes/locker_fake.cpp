@@ -32,7 +32,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR args, int) {
     DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
     if (shareKnob == L"r") share = FILE_SHARE_READ;
     if (shareKnob == L"none") share = 0;
-    raii::unique_file file(
+    raii::unique_hfile file(
         CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         fake::Log(kLog, L"open-failed path=[" + path + L"] error=" + fake::Number(GetLastError()));

@@ -36,7 +36,7 @@ LONG WINAPI ExitWithExceptionCode(EXCEPTION_POINTERS* info) {
 }
 
 bool WriteSmallFile(const std::wstring& path, const std::wstring& text) {
-    raii::unique_file file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+    raii::unique_hfile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
     std::string bytes = fake::Utf8(text);
     DWORD written = 0;
@@ -105,10 +105,10 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         if (wParam == kDoneTimer) PostQuitMessage(0);
         return 0;
     case WM_PAINT: {
-        raii::PaintScope paint(window);
+        raii::unique_hdc_paint paint(window);
         RECT client;
         GetClientRect(window, &client);
-        DrawTextW(paint.dc(), L"Installing MORVELT 2.0...", -1, &client,
+        DrawTextW(paint.get(), L"Installing MORVELT 2.0...", -1, &client,
                   DT_CENTER | DT_VCENTER | DT_SINGLELINE);
         return 0;
     }

@@ -34,10 +34,10 @@ long long Lifetime(PWSTR args) {
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_PAINT) {
-        raii::PaintScope paint(window);
+        raii::unique_hdc_paint paint(window);
         RECT client;
         GetClientRect(window, &client);
-        DrawTextW(paint.dc(), L"MORVELT is running", -1, &client, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+        DrawTextW(paint.get(), L"MORVELT is running", -1, &client, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
         return 0;
     }
     if (message == WM_CLOSE) PostQuitMessage(0);
@@ -65,17 +65,18 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR args, int) {
     // MORVELT_FAKE_MUTEX_DENY=1: a mutex no one else may open, as one of a product that runs
     // under another account or integrity level looks to the installer.
     SECURITY_ATTRIBUTES denied{sizeof denied, nullptr, FALSE};
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    raii::unique_hlocal descriptor;
     if (fake::Env(L"MORVELT_FAKE_MUTEX_DENY") == L"1" &&
-        ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(D;;GA;;;WD)", SDDL_REVISION_1, &descriptor,
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(D;;GA;;;WD)", SDDL_REVISION_1, descriptor.put(),
                                                              nullptr))
-        denied.lpSecurityDescriptor = descriptor;
-    raii::unique_handle mutex(CreateMutexW(descriptor ? &denied : nullptr, FALSE, kMutexName));
+        denied.lpSecurityDescriptor = descriptor.get();
+    const bool denying = static_cast<bool>(descriptor);
+    raii::unique_handle mutex(CreateMutexW(denying ? &denied : nullptr, FALSE, kMutexName));
     DWORD created = GetLastError();
-    if (descriptor) LocalFree(descriptor); // the mutex keeps its own copy
+    descriptor.reset(); // the mutex keeps its own copy
     fake::Log(kLog, std::wstring(L"mutex name=") + kMutexName + L" existed=" +
                         fake::Number(created == ERROR_ALREADY_EXISTS) + L" ok=" +
-                        fake::Number(bool(mutex)) + L" denied=" + fake::Number(descriptor != nullptr));
+                        fake::Number(bool(mutex)) + L" denied=" + fake::Number(denying));
 
     long long lifetimeMs = Lifetime(args);
     if (fake::Exists(kWindowFile)) ShowProductWindow();

@@ -1,13 +1,13 @@
 // The bounded formatter with any format, any arguments and any capacity.
 // Input: two bytes of capacity (0 to 4299 units), one byte of format length, that many
 // format units (one byte each), and the rest as the argument pool.
-#include "app/format_bounded.h"
+#include "base/format_bounded.h"
 
 #include "fuzz_check.h"
 
 // The rules library is built without coverage instrumentation; compiling the formatter into
 // this target lets libFuzzer see its branches. The library's copy is then never linked in.
-#include "app/format_bounded.cpp"
+#include "base/format_bounded.cpp"
 
 #include <cstdint>
 #include <cstring>

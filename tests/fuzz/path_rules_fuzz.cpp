@@ -1,12 +1,12 @@
 // The bounded path helpers and the install root cut, on heap buffers of their exact sizes.
 // Input: one byte chooses the operation, two bytes give a size, the rest is the text.
-#include "session/path_rules.h"
+#include "base/path_rules.h"
 
 #include "fuzz_check.h"
 
 // The rules library is built without coverage instrumentation; compiling the path rules into
 // this target lets libFuzzer see their branches. The library's copy is then never linked in.
-#include "session/path_rules.cpp"
+#include "base/path_rules.cpp"
 
 #include <cstdint>
 #include <cstring>

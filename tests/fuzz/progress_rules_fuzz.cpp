@@ -9,7 +9,7 @@
 // The rules library is built without coverage instrumentation; compiling the progress rules
 // and the formatter into this target lets libFuzzer see their branches. The library's copies
 // are then never linked in.
-#include "app/format_bounded.cpp"
+#include "base/format_bounded.cpp"
 #include "session/progress_rules.cpp"
 
 #include <cstdint>

@@ -1,10 +1,10 @@
-#include "app/window_rules.h"
+#include "look/window_rules.h"
 
 namespace window_rules {
 
 Point CentredOrigin(int workWidth, int workHeight) {
-    double left = static_cast<double>(workWidth) * 0.5 - 250.0;
-    double top = static_cast<double>(workHeight) * 0.5 - 165.0;
+    double left = static_cast<double>(workWidth) * 0.5 - kWidth * 0.5;
+    double top = static_cast<double>(workHeight) * 0.5 - kHeight * 0.5;
     return {static_cast<int>(left), static_cast<int>(top)};
 }
 

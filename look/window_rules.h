@@ -1,5 +1,5 @@
 #pragma once
-// Geometry of the main window: centring, hit testing, glyph clicks and text mid-lines.
+// Geometry of the main window: its size, centring, hit testing, glyph clicks and text mid-lines.
 
 namespace window_rules {
 

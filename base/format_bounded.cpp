@@ -1,4 +1,4 @@
-#include "app/format_bounded.h"
+#include "base/format_bounded.h"
 
 #include <cstdio>
 #include <cstring>

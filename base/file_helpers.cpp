@@ -1,7 +1,7 @@
-#include "session/file_helpers.h"
+#include "base/file_helpers.h"
 
-#include "app/raii.h"
-#include "session/path_rules.h"
+#include "base/raii.h"
+#include "base/path_rules.h"
 
 namespace {
 bool IsDotEntry(const wchar_t* name) {
@@ -22,7 +22,7 @@ bool SearchPattern(wchar_t* pattern, const wchar_t* folder) {
 
 bool EntryExists(const wchar_t* path) {
     WIN32_FIND_DATAW found;
-    raii::unique_find search(FindFirstFileW(path, &found));
+    raii::unique_hfind search(FindFirstFileW(path, &found));
     return static_cast<bool>(search);
 }
 
@@ -48,7 +48,7 @@ bool RemoveFolderLinksInside(const wchar_t* folder) {
     wchar_t pattern[kTreePathUnits];
     if (!SearchPattern(pattern, folder)) return false; // nothing below can be vouched for
     WIN32_FIND_DATAW entry;
-    raii::unique_find search(FindFirstFileW(pattern, &entry));
+    raii::unique_hfind search(FindFirstFileW(pattern, &entry));
     if (!search) return true; // unreadable: by the shell no more than by us
     bool clear = true;
     do {
@@ -71,7 +71,7 @@ void DeleteTreeContents(const wchar_t* folder) {
     wchar_t pattern[kTreePathUnits];
     if (!SearchPattern(pattern, folder)) return;
     WIN32_FIND_DATAW entry;
-    raii::unique_find search(FindFirstFileW(pattern, &entry));
+    raii::unique_hfind search(FindFirstFileW(pattern, &entry));
     if (!search) return;
     do {
         wchar_t path[kTreePathUnits];

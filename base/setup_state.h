@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <atomic>
 
+#include "base/raii.h"
+
 class DownloadStatus;
 
 struct SetupState {
@@ -29,15 +31,14 @@ struct SetupState {
     HWND licenceLink = nullptr;
 
     // Replaced by the worker at the start of each attempt. The old instance is deleted on
-    // the user-interface thread (see RetireStatus), so the painter never reads a freed one.
-    std::atomic<DownloadStatus*> currentStatus{nullptr};
-    // The instance the worker handed over for deletion; the window deletes no other.
-    std::atomic<DownloadStatus*> retiringStatus{nullptr};
-    std::atomic<HANDLE> workerThread{nullptr};
+    // the user-interface thread (kRetireStatusMessage), so the painter never reads a freed one.
+    raii::handover<DownloadStatus> status;
+    // The install attempt's thread: started and ended by the user-interface thread.
+    raii::unique_worker worker;
     std::atomic<DWORD> childProcessId{0};
     // The package file held open against replacement (see package_hold.h); whoever takes it
     // out closes it.
-    std::atomic<HANDLE> heldPackage{nullptr};
+    raii::shared_unique_handle heldPackage;
 
     // Set by the close handler once the user has confirmed an abort: from then on the
     // worker shows, reports and starts nothing (it parks at its next step and is ended).

@@ -1,4 +1,4 @@
-#include "session/path_rules.h"
+#include "base/path_rules.h"
 
 uint32_t BoundedCopy(wchar_t* dest, size_t capacity, const wchar_t* source) {
     size_t i = 0;

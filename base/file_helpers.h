@@ -5,14 +5,14 @@
 [[nodiscard]] bool EntryExists(const wchar_t* path);
 
 // Deletes the file now (true) or registers it for deletion at the next restart (false).
-bool DeleteOrSchedule(const wchar_t* path);
+[[nodiscard]] bool DeleteOrSchedule(const wchar_t* path);
 
 // True for a folder that is a link (junction or symbolic link) to a folder elsewhere.
 [[nodiscard]] bool IsFolderLink(DWORD attributes);
 
 // Removes a folder link as a link, never what it points to: now (true), or registered for
 // deletion at the next restart (false).
-bool RemoveFolderLinkOrSchedule(const wchar_t* path);
+[[nodiscard]] bool RemoveFolderLinkOrSchedule(const wchar_t* path);
 
 // Removes every folder link below the folder, as links. True when none is left and every
 // entry could be looked at, so that a deletion that follows links (some shells do) cannot

@@ -1,3 +1,0 @@
-#include "app/setup_state.h"
-
-SetupState g_setup;
