@@ -109,7 +109,8 @@ void HandleCloseRequest(HWND window, WPARAM wParam, LPARAM lParam) {
         return;
     }
 
-    if (MessageBoxW(window, text::kAbortQuestion, g_setup.caption, MB_YESNO | MB_ICONQUESTION) != IDYES) return;
+    if (MessageBoxW(window, text::kAbortQuestion, g_setup.caption, MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return;
     ULONGLONG answeredAt = GetTickCount64();
     ArmExitDeadline(answeredAt);
     ShowWindow(window, SW_HIDE);
@@ -126,7 +127,7 @@ void HandleCloseRequest(HWND window, WPARAM wParam, LPARAM lParam) {
     }
     AwaitWorkerQuiet(kWorkerQuietMs);
     ReportEventWithin(code, code == AbortedDuringDownload ? abortDetail : nullptr,
-                            static_cast<DWORD>(BudgetLeft(kAbortReportBudgetMs, answeredAt, GetTickCount64())));
+                      static_cast<DWORD>(BudgetLeft(kAbortReportBudgetMs, answeredAt, GetTickCount64())));
     g_setup.worker.terminate();
     ReleasePackageHold();
     DeleteFileW(g_setup.packagePath);

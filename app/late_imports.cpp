@@ -133,7 +133,8 @@ HRESULT WINAPI LateCoInitializeEx(LPVOID reserved, DWORD model) {
     return fn ? fn(reserved, model) : E_FAIL;
 }
 
-HRESULT WINAPI LateCoCreateInstance(REFCLSID cls, LPUNKNOWN outer, DWORD context, REFIID iid, LPVOID* object) {
+HRESULT WINAPI LateCoCreateInstance(REFCLSID cls, LPUNKNOWN outer, DWORD context, REFIID iid,
+                                    LPVOID* object) {
     LATE_FIND(ole32Dll, CoCreateInstance);
     if (fn) return fn(cls, outer, context, iid, object);
     if (object) *object = nullptr;
@@ -176,7 +177,7 @@ RPC_STATUS RPC_ENTRY LateUuidToStringW(UUID* uuid, RPC_WSTR* text) {
 } // namespace
 
 #define LATE_IMPORT_SLOT(name, bytes)                                                                        \
-    extern decltype(&::name) const importSlot##name __asm__("__imp__" #name "@" #bytes);                   \
+    extern decltype(&::name) const importSlot##name __asm__("__imp__" #name "@" #bytes);                     \
     decltype(&::name) const importSlot##name = Late##name
 
 LATE_IMPORT_SLOT(CoInitializeEx, 8);

@@ -36,8 +36,8 @@ void PaintLink(HWND label, const LinkRow& row) {
     SetBkColor(dc, look::kFace);
     SetBkMode(dc, OPAQUE);
     raii::unique_hgdiobj font(CreateFontW(row.fontHeight, 0, 0, 0, row.fontWeight, FALSE, TRUE, FALSE,
-                                      DEFAULT_CHARSET, OUT_OUTLINE_PRECIS, CLIP_DEFAULT_PRECIS,
-                                      CLEARTYPE_QUALITY, VARIABLE_PITCH, nullptr));
+                                          DEFAULT_CHARSET, OUT_OUTLINE_PRECIS, CLIP_DEFAULT_PRECIS,
+                                          CLEARTYPE_QUALITY, VARIABLE_PITCH, nullptr));
     raii::unique_select_object select(dc, font.get());
     // Not clipped to the text rectangle: the label's own window cuts off what is wider.
     RECT rect = row.textRect;
@@ -65,8 +65,7 @@ LRESULT HandleLinkMessage(const LinkRow& row, HWND label, UINT message, WPARAM w
     case WM_LBUTTONDBLCLK: // the STATIC class asks for double clicks: a quick second press is one too
         OpenPage(label, row);
         break;
-    default:
-        break;
+    default: break;
     }
     return DefWindowProcW(label, message, wParam, lParam);
 }

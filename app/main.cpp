@@ -14,8 +14,8 @@
 namespace {
 void ClearRunOnceValue() {
     raii::unique_hkey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 0, KEY_WRITE,
-                      key.put()) == ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 0,
+                      KEY_WRITE, key.put()) == ERROR_SUCCESS)
         (void)RegDeleteValueW(key.get(), L"MORVELT_SETUP");
 }
 

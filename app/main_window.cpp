@@ -26,8 +26,8 @@ HWND MakeChild(const wchar_t* cls, const wchar_t* label, DWORD style, const look
 
 void CreateControls() {
     HINSTANCE instance = g_setup.moduleInstance;
-    g_setup.installButton = MakeChild(L"BUTTON", text::kDownloadAndInstall, WS_TABSTOP | BS_FLAT, look::kButtonBox,
-                                      look::kInstallCommand, instance);
+    g_setup.installButton = MakeChild(L"BUTTON", text::kDownloadAndInstall, WS_TABSTOP | BS_FLAT,
+                                      look::kButtonBox, look::kInstallCommand, instance);
     g_setup.licenceLink =
         MakeChild(L"STATIC", text::kLicenceLink, WS_TABSTOP | SS_NOTIFY, look::kLicenceBox, 0, nullptr);
     MakeLinkLabel(g_setup.licenceLink, LinkLabel::Licence);
@@ -95,8 +95,9 @@ void RegisterMainClass(HINSTANCE instance) {
 
 bool CreateMainWindow(HINSTANCE instance, int showCommand) {
     g_setup.moduleInstance = instance;
-    HWND window = CreateWindowExW(0, g_setup.className, g_setup.caption, WS_POPUP, CW_USEDEFAULT, 0,
-                                  window_rules::kWidth, window_rules::kHeight, nullptr, nullptr, instance, nullptr);
+    HWND window =
+        CreateWindowExW(0, g_setup.className, g_setup.caption, WS_POPUP, CW_USEDEFAULT, 0,
+                        window_rules::kWidth, window_rules::kHeight, nullptr, nullptr, instance, nullptr);
     if (!window) return false;
     g_setup.mainWindow = window;
     CreateControls();
@@ -116,28 +117,18 @@ bool CreateMainWindow(HINSTANCE instance, int showCommand) {
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_PAINT:
-        PaintMainWindow(window);
-        return 0;
-    case WM_NCHITTEST:
-        return OnHitTest(window, wParam, lParam);
-    case WM_LBUTTONDOWN:
-        OnLeftButtonDown(window, lParam);
-        return 0;
+    case WM_PAINT: PaintMainWindow(window); return 0;
+    case WM_NCHITTEST: return OnHitTest(window, wParam, lParam);
+    case WM_LBUTTONDOWN: OnLeftButtonDown(window, lParam); return 0;
     case WM_COMMAND:
         if (LOWORD(wParam) == look::kInstallCommand) HandleInstallCommand(window);
         return DefWindowProcW(window, message, wParam, lParam);
-    case WM_CLOSE:
-        HandleCloseRequest(window, wParam, lParam);
-        return 0;
+    case WM_CLOSE: HandleCloseRequest(window, wParam, lParam); return 0;
     case kRetireStatusMessage:
         // Any program can post this message: only the instance the worker handed over goes.
         g_setup.status.retire(reinterpret_cast<DownloadStatus*>(lParam));
         return 0;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
-    default:
-        return DefWindowProcW(window, message, wParam, lParam);
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    default: return DefWindowProcW(window, message, wParam, lParam);
     }
 }

@@ -4,9 +4,7 @@
 #include "base/path_rules.h"
 
 namespace {
-bool IsDotEntry(const wchar_t* name) {
-    return lstrcmpW(name, L".") == 0 || lstrcmpW(name, L"..") == 0;
-}
+bool IsDotEntry(const wchar_t* name) { return lstrcmpW(name, L".") == 0 || lstrcmpW(name, L"..") == 0; }
 
 // folder + "\" + name in a 260-unit buffer; false when it does not fit.
 bool EntryPath(wchar_t* path, const wchar_t* folder, const wchar_t* name) {

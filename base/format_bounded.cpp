@@ -57,14 +57,15 @@ void PutInteger(BoundedOut& out, const Spec& spec, wchar_t conv, long long value
     bool negative = false;
     if (isSigned) {
         switch (spec.longness) {
-        case -2: value = ((value & 0xFF) ^ 0x80) - 0x80; break; // as a signed char
+        case -2: value = ((value & 0xFF) ^ 0x80) - 0x80; break;       // as a signed char
         case -1: value = ((value & 0xFFFF) ^ 0x8000) - 0x8000; break; // as a short
         case 0:
         case 1: value = static_cast<int32_t>(value); break;
         default: break;
         }
         negative = value < 0;
-        magnitude = negative ? 0ULL - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
+        magnitude =
+            negative ? 0ULL - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
     } else {
         magnitude = static_cast<unsigned long long>(value);
         switch (spec.longness) {
@@ -89,9 +90,12 @@ void PutInteger(BoundedOut& out, const Spec& spec, wchar_t conv, long long value
     if (spec.alt && base == 8 && precisionZeros == 0) precisionZeros = 1; // "%#o" always begins with 0
     wchar_t prefix[2];
     size_t prefixLen = 0;
-    if (negative) prefix[prefixLen++] = L'-';
-    else if (isSigned && spec.plus) prefix[prefixLen++] = L'+';
-    else if (isSigned && spec.space) prefix[prefixLen++] = L' ';
+    if (negative)
+        prefix[prefixLen++] = L'-';
+    else if (isSigned && spec.plus)
+        prefix[prefixLen++] = L'+';
+    else if (isSigned && spec.space)
+        prefix[prefixLen++] = L' ';
     if (spec.alt && base == 16 && magnitude != 0) {
         prefix[0] = L'0';
         prefix[1] = conv;
@@ -119,7 +123,8 @@ void PutFloat(BoundedOut& out, const Spec& spec, wchar_t conv, double value) {
 #ifdef _WIN32
     // The system C library's formatter: the portable one would add a printf engine of its
     // own to the executable. It answers -1 rather than a length when the text does not fit.
-    int n = _snprintf(text, sizeof text, narrowSpec, spec.width, spec.precision < 0 ? 6 : spec.precision, value);
+    int n =
+        _snprintf(text, sizeof text, narrowSpec, spec.width, spec.precision < 0 ? 6 : spec.precision, value);
 #else
     int n = std::snprintf(text, sizeof text, narrowSpec, spec.width, spec.precision < 0 ? 6 : spec.precision,
                           value);
@@ -128,7 +133,8 @@ void PutFloat(BoundedOut& out, const Spec& spec, wchar_t conv, double value) {
         out.overflow = true;
         return;
     }
-    for (int i = 0; i < n && !out.overflow; ++i) out.Put(static_cast<wchar_t>(static_cast<unsigned char>(text[i])));
+    for (int i = 0; i < n && !out.overflow; ++i)
+        out.Put(static_cast<wchar_t>(static_cast<unsigned char>(text[i])));
 }
 
 void PutText(BoundedOut& out, const Spec& spec, const wchar_t* text) {
@@ -172,16 +178,25 @@ int FormatWithSource(wchar_t* dest, size_t capacity, const wchar_t* format, ArgS
         }
         Spec spec;
         for (;; ++f) {
-            if (*f == L'-') spec.left = true;
-            else if (*f == L'+') spec.plus = true;
-            else if (*f == L' ') spec.space = true;
-            else if (*f == L'0') spec.zero = true;
-            else if (*f == L'#') spec.alt = true;
-            else break;
+            if (*f == L'-')
+                spec.left = true;
+            else if (*f == L'+')
+                spec.plus = true;
+            else if (*f == L' ')
+                spec.space = true;
+            else if (*f == L'0')
+                spec.zero = true;
+            else if (*f == L'#')
+                spec.alt = true;
+            else
+                break;
         }
         if (*f == L'*') {
             long long w = args.NextInt(false);
-            if (w < -kMaxField || w > kMaxField) { malformed = true; break; }
+            if (w < -kMaxField || w > kMaxField) {
+                malformed = true;
+                break;
+            }
             spec.width = static_cast<int>(w);
             if (spec.width < 0) {
                 spec.left = true;
@@ -196,34 +211,55 @@ int FormatWithSource(wchar_t* dest, size_t capacity, const wchar_t* format, ArgS
             ++f;
             if (*f == L'*') {
                 long long pr = args.NextInt(false);
-                if (pr > kMaxField) { malformed = true; break; }
+                if (pr > kMaxField) {
+                    malformed = true;
+                    break;
+                }
                 spec.precision = pr < 0 ? -1 : static_cast<int>(pr);
                 ++f;
             } else {
                 int pr = 0;
-                if (*f >= L'0' && *f <= L'9' && !ReadNumber(f, pr)) { malformed = true; break; }
+                if (*f >= L'0' && *f <= L'9' && !ReadNumber(f, pr)) {
+                    malformed = true;
+                    break;
+                }
                 spec.precision = pr;
             }
         }
         if (*f == L'h') {
             spec.longness = -1;
-            if (*++f == L'h') { spec.longness = -2; ++f; }
+            if (*++f == L'h') {
+                spec.longness = -2;
+                ++f;
+            }
         } else if (*f == L'l') {
             spec.longness = 1;
-            if (*++f == L'l') { spec.longness = 2; ++f; }
+            if (*++f == L'l') {
+                spec.longness = 2;
+                ++f;
+            }
         }
         wchar_t conv = *f;
         switch (conv) {
-        case L'd': case L'i': case L'u': case L'x': case L'X': case L'o':
-            PutInteger(out, spec, conv, args.NextInt(spec.longness == 2));
-            break;
-        case L'f': case L'F': case L'e': case L'E': case L'g': case L'G':
-            if (spec.longness != 0 && spec.longness != 1) { malformed = true; break; }
+        case L'd':
+        case L'i':
+        case L'u':
+        case L'x':
+        case L'X':
+        case L'o': PutInteger(out, spec, conv, args.NextInt(spec.longness == 2)); break;
+        case L'f':
+        case L'F':
+        case L'e':
+        case L'E':
+        case L'g':
+        case L'G':
+            if (spec.longness != 0 && spec.longness != 1) {
+                malformed = true;
+                break;
+            }
             PutFloat(out, spec, conv, args.NextDouble());
             break;
-        case L's':
-            PutText(out, spec, args.NextText());
-            break;
+        case L's': PutText(out, spec, args.NextText()); break;
         case L'c': {
             wchar_t c[1] = {static_cast<wchar_t>(args.NextInt(false))};
             PutPadded(out, spec, c, 1, nullptr, 0, false);
@@ -251,7 +287,9 @@ public:
     ~VaSource() { va_end(list_); }
     // The list is copied in the constructor; the analyzer does not follow it into members.
     // NOLINTBEGIN(clang-analyzer-valist.Uninitialized)
-    long long NextInt(bool isLongLong) override { return isLongLong ? va_arg(list_, long long) : va_arg(list_, int); }
+    long long NextInt(bool isLongLong) override {
+        return isLongLong ? va_arg(list_, long long) : va_arg(list_, int);
+    }
     double NextDouble() override { return va_arg(list_, double); }
     const wchar_t* NextText() override { return va_arg(list_, const wchar_t*); }
     // NOLINTEND(clang-analyzer-valist.Uninitialized)

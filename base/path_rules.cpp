@@ -12,8 +12,7 @@ uint32_t BoundedCopy(wchar_t* dest, size_t capacity, const wchar_t* source) {
 
 uint32_t BoundedAppend(wchar_t* dest, const wchar_t* source) {
     size_t length = 0;
-    while (length < kTreePathUnits && dest[length] != 0)
-        ++length;
+    while (length < kTreePathUnits && dest[length] != 0) ++length;
     if (length == kTreePathUnits) return kInvalidArgument;
     return BoundedCopy(dest + length, kTreePathUnits - length, source);
 }
@@ -22,8 +21,7 @@ bool InstallRootFromValue(wchar_t* value, size_t bytesRead) {
     size_t units = bytesRead / 2;
     if (units > kValueUnits) return false;
     size_t n = 0;
-    while (n < units && value[n] != 0)
-        ++n;
+    while (n < units && value[n] != 0) ++n;
     if (n == kValueUnits) return false; // no room for a terminator: not a value of ours
     if (n <= kRegisteredSuffixUnits) return false;
     value[n - kRegisteredSuffixUnits] = 0;
@@ -38,8 +36,7 @@ int CountFolders(const wchar_t* p) {
     int folders = 0;
     while (*p) {
         const wchar_t* start = p;
-        while (*p && !IsSeparator(*p))
-            ++p;
+        while (*p && !IsSeparator(*p)) ++p;
         size_t length = static_cast<size_t>(p - start);
         if (length == 0) return -1;
         if (start[0] == L'.' && (length == 1 || (length == 2 && start[1] == L'.'))) return -1;

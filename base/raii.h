@@ -328,7 +328,8 @@ private:
 // Zero-filled bytes from the process heap.
 class heap_bytes {
 public:
-    explicit heap_bytes(size_t size) : p_(static_cast<char*>(::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, size))) {}
+    explicit heap_bytes(size_t size)
+        : p_(static_cast<char*>(::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, size))) {}
     heap_bytes(const heap_bytes&) = delete;
     heap_bytes& operator=(const heap_bytes&) = delete;
     ~heap_bytes() {

@@ -56,7 +56,6 @@ int wmain(int argc, wchar_t** argv) {
     ShowWindow(window, SW_SHOWNORMAL);
     UpdateWindow(window);
     MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0)
-        DispatchMessageW(&message);
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
     return 0;
 }

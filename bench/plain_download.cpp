@@ -9,7 +9,7 @@
 
 namespace {
 class CountingCallback : public IBindStatusCallback {
-  public:
+public:
     ULONG calls = 0;
     ULONG last = 0;
     STDMETHODIMP QueryInterface(REFIID, void** object) override {

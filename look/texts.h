@@ -31,9 +31,10 @@ constexpr const wchar_t* kLicenceLink = L"End User License Agreement.";
 // Message boxes.
 constexpr const wchar_t* kCloseProduct = L"Please, close active MORVELT application first.";
 constexpr const wchar_t* kAbortQuestion = L"Are you sure you want abort MORVELT installation?";
-constexpr const wchar_t* kInstalledRestartQuestion = L"MORVELT successfully installed. To start using MORVELT "
-                                                     L"you have to reboot your PC. Would you like reboot "
-                                                     L"your PC now?";
+constexpr const wchar_t* kInstalledRestartQuestion =
+    L"MORVELT successfully installed. To start using MORVELT "
+    L"you have to reboot your PC. Would you like reboot "
+    L"your PC now?";
 constexpr const wchar_t* kRestartQuestion =
     L"To continue installation you have to reboot your PC. Would you like reboot your PC now? MORVELT will "
     L"automatically continue installation process.";

@@ -16,9 +16,7 @@ bool IsEncoded(const wchar_t* p, wchar_t high, wchar_t low) {
 }
 
 // Units a URL parser drops or that never make a path segment of their own.
-bool IsBlankOrControl(wchar_t c) {
-    return c <= 0x20 || (c >= 0x7F && c <= 0x9F);
-}
+bool IsBlankOrControl(wchar_t c) { return c <= 0x20 || (c >= 0x7F && c <= 0x9F); }
 } // namespace
 
 bool NameStaysInFolder(const wchar_t* name) {

@@ -17,4 +17,5 @@ public:
 [[nodiscard]] bool LookupPackageName(char* packageName);
 
 // Downloads the named package into packagePath, reporting progress to progress.
-[[nodiscard]] bool DownloadPackage(const char* packageName, const wchar_t* packagePath, DownloadProgress* progress);
+[[nodiscard]] bool DownloadPackage(const char* packageName, const wchar_t* packagePath,
+                                   DownloadProgress* progress);

@@ -25,11 +25,13 @@ int BuildReportTarget(wchar_t* out, int r, const wchar_t* sessionId, EventCode c
 }
 
 int BuildLookupTarget(wchar_t* out, int r) {
-    return FormatBounded(out, kTargetUnits, L"/index.php?option=com_hlvauth&r=%d&morvelt=true&info=true&file=true",
-                         r);
+    return FormatBounded(out, kTargetUnits,
+                         L"/index.php?option=com_hlvauth&r=%d&morvelt=true&info=true&file=true", r);
 }
 
-int FormatSpeedExtra(wchar_t* out, double speed) { return FormatBounded(out, kExtraUnits, L"&speed=%10.3f", speed); }
+int FormatSpeedExtra(wchar_t* out, double speed) {
+    return FormatBounded(out, kExtraUnits, L"&speed=%10.3f", speed);
+}
 
 int FormatCodeExtra(wchar_t* out, int32_t code) { return FormatBounded(out, kExtraUnits, L"&code=%d", code); }
 

@@ -71,6 +71,6 @@ DWORD WINAPI ReportThread(LPVOID code) {
 }
 
 void StartReportThread(EventCode code) {
-    raii::unique_handle thread(CreateThread(nullptr, 0, ReportThread,
-                                            reinterpret_cast<LPVOID>(static_cast<INT_PTR>(code)), 0, nullptr));
+    raii::unique_handle thread(CreateThread(
+        nullptr, 0, ReportThread, reinterpret_cast<LPVOID>(static_cast<INT_PTR>(code)), 0, nullptr));
 }

@@ -27,7 +27,8 @@ ExchangeResult SendVendorGet(VendorRequest& r, const wchar_t* target) {
     r.request.reset(WinHttpOpenRequest(r.connection.get(), L"GET", target, nullptr, WINHTTP_NO_REFERER,
                                        WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
     if (!r.request) return ExchangeResult::RequestFailed;
-    if (!WinHttpSendRequest(r.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
+    if (!WinHttpSendRequest(r.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                            0))
         return ExchangeResult::SendFailed;
     if (!WinHttpReceiveResponse(r.request.get(), nullptr)) return ExchangeResult::SendFailed;
     return ExchangeResult::Received;

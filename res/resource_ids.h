@@ -1,4 +1,5 @@
-/* Resource identifiers, shared by the resource script and the C++ code (plain defines so windres reads them). */
+/* Resource identifiers, shared by the resource script and the C++ code (plain defines so windres reads them).
+ */
 #ifndef MORVELT_RESOURCE_IDS_H
 #define MORVELT_RESOURCE_IDS_H
 

@@ -87,7 +87,6 @@ void RequestRestart(const wchar_t* question) {
     SetLastError(0);
     if (!AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr)) return;
     if (GetLastError() != 0) return; // ERROR_NOT_ALL_ASSIGNED: the user may not restart
-    int answer = MessageBoxW(g_setup.mainWindow, question,
-                             g_setup.caption, MB_YESNO | MB_ICONQUESTION);
+    int answer = MessageBoxW(g_setup.mainWindow, question, g_setup.caption, MB_YESNO | MB_ICONQUESTION);
     if (answer == IDYES) (void)ExitWindowsEx(EWX_REBOOT | EWX_FORCE, kRestartReason);
 }

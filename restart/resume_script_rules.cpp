@@ -18,8 +18,7 @@ ResumeScriptPieces ResumeScriptLayout(const char* installerPath, const char* res
 size_t BuildResumeScript(char* out, size_t capacity, const char* installerPath, const char* resumeArguments) {
     ResumeScriptPieces pieces = ResumeScriptLayout(installerPath, resumeArguments);
     size_t total = 0;
-    for (size_t i = 0; i < 5; ++i)
-        total += pieces.length[i];
+    for (size_t i = 0; i < 5; ++i) total += pieces.length[i];
     if (total > capacity) return 0;
     size_t offset = 0;
     for (size_t i = 0; i < 5; ++i) {

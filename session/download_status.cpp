@@ -16,8 +16,7 @@ public:
 };
 } // namespace
 
-DownloadStatus::DownloadStatus(HWND mainWindow)
-    : createdAt(NowSeconds()), mainWindow_(mainWindow) {
+DownloadStatus::DownloadStatus(HWND mainWindow) : createdAt(NowSeconds()), mainWindow_(mainWindow) {
     figures.createdAt = createdAt;
     SetStatusText(text::kConnecting);
     InvalidateStatus();

@@ -12,8 +12,7 @@ std::atomic<bool> g_outwardStep{false};
 
 void WorkerCheckpoint() {
     if (g_setup.abortCommitted.load()) {
-        for (;;)
-            Sleep(INFINITE);
+        for (;;) Sleep(INFINITE);
     }
 }
 

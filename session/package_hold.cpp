@@ -18,7 +18,8 @@ constexpr DWORD kChunkBytes = 64 * 1024;
     LARGE_INTEGER start{};
     if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return false;
     raii::unique_hcryptprov provider;
-    if (!CryptAcquireContextW(provider.put(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) return false;
+    if (!CryptAcquireContextW(provider.put(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
+        return false;
     raii::unique_hcrypthash hash;
     if (!CryptCreateHash(provider.get(), CALG_SHA_256, 0, 0, hash.put())) return false;
     raii::heap_bytes chunk(kChunkBytes);
@@ -36,16 +37,14 @@ constexpr DWORD kChunkBytes = 64 * 1024;
 
 bool HoldPackage() {
     ReleasePackageHold();
-    raii::unique_hfile file(CreateFileW(g_setup.packagePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    raii::unique_hfile file(CreateFileW(g_setup.packagePath, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
     g_setup.heldPackage.reset(file.release());
     return true;
 }
 
-void ReleasePackageHold() {
-    g_setup.heldPackage.reset();
-}
+void ReleasePackageHold() { g_setup.heldPackage.reset(); }
 
 void RecordPackageForRestart() {
     BYTE digest[kDigestBytes];
@@ -65,8 +64,9 @@ bool HeldPackageIsRecorded() {
     BYTE recorded[kDigestBytes] = {};
     DWORD type = 0;
     DWORD bytes = sizeof recorded;
-    bool read = RegQueryValueExW(key.get(), kRecordValue, nullptr, &type, recorded, &bytes) == ERROR_SUCCESS &&
-                type == REG_BINARY && bytes == kDigestBytes;
+    bool read =
+        RegQueryValueExW(key.get(), kRecordValue, nullptr, &type, recorded, &bytes) == ERROR_SUCCESS &&
+        type == REG_BINARY && bytes == kDigestBytes;
     (void)RegDeleteValueW(key.get(), kRecordValue);
     BYTE digest[kDigestBytes];
     return read && HashHeldPackage(digest) && std::memcmp(digest, recorded, kDigestBytes) == 0;

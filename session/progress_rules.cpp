@@ -55,8 +55,8 @@ Effects ApplyProgress(Figures& f, uint32_t progress, uint32_t maximum, Clock& cl
     } else {
         int64_t elapsed = clock.Now() - f.lastSampleTime;
         if (elapsed > 2) {
-            double kilobytes = static_cast<double>(static_cast<uint32_t>(progress - f.bytesAtLastSample)) *
-                               (1.0 / 1024.0);
+            double kilobytes =
+                static_cast<double>(static_cast<uint32_t>(progress - f.bytesAtLastSample)) * (1.0 / 1024.0);
             double speed = kilobytes / static_cast<double>(elapsed);
             if (speed > 0.0) {
                 FormatDetail(e.detailText, speed, static_cast<uint32_t>(maximum - progress));

@@ -20,8 +20,7 @@ constexpr const wchar_t* kUninstallerFiles[] = {L"Uninstall Ostrel.exe", L"Unins
 constexpr int kPathUnits = 2048;
 
 void RunUninstallerAndWait(HANDLE process) {
-    while (WaitForSingleObject(process, 300) == WAIT_TIMEOUT)
-        Sleep(100);
+    while (WaitForSingleObject(process, 300) == WAIT_TIMEOUT) Sleep(100);
     Sleep(1000);
 }
 
@@ -48,7 +47,8 @@ RemovalOutcome RemovePreviousInstallation() {
     if (RegQueryValueExW(key.get(), nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(installRoot),
                          &bytes) != ERROR_SUCCESS)
         return RemovalOutcome::Done;
-    if (!InstallRootFromValue(installRoot, bytes) || !IsInstallationFolder(installRoot)) return RemovalOutcome::Done;
+    if (!InstallRootFromValue(installRoot, bytes) || !IsInstallationFolder(installRoot))
+        return RemovalOutcome::Done;
 
     wchar_t path[kPathUnits];
     if (FormatBounded(path, kPathUnits, L"%s%s", installRoot, kUninstaller) < 0 || !EntryExists(path))

@@ -15,8 +15,8 @@
 namespace {
 
 int WinHttpGet(const wchar_t* host, const wchar_t* target) {
-    raii::unique_hinternet session(WinHttpOpen(L"MORVELT E2E httpget", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                       WINHTTP_NO_PROXY_BYPASS, 0));
+    raii::unique_hinternet session(WinHttpOpen(L"MORVELT E2E httpget", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                               WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) {
         std::printf("{\"ok\":false,\"step\":\"open\",\"error\":%lu}\n", GetLastError());
         return 1;
@@ -26,13 +26,15 @@ int WinHttpGet(const wchar_t* host, const wchar_t* target) {
         std::printf("{\"ok\":false,\"step\":\"connect\",\"error\":%lu}\n", GetLastError());
         return 1;
     }
-    raii::unique_hinternet request(WinHttpOpenRequest(connection.get(), L"GET", target, nullptr, WINHTTP_NO_REFERER,
-                                              WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
+    raii::unique_hinternet request(WinHttpOpenRequest(connection.get(), L"GET", target, nullptr,
+                                                      WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                      WINHTTP_FLAG_SECURE));
     if (!request) {
         std::printf("{\"ok\":false,\"step\":\"request\",\"error\":%lu}\n", GetLastError());
         return 1;
     }
-    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                            0)) {
         std::printf("{\"ok\":false,\"step\":\"send\",\"error\":%lu}\n", GetLastError());
         return 1;
     }
@@ -42,8 +44,8 @@ int WinHttpGet(const wchar_t* host, const wchar_t* target) {
     }
     DWORD status = 0;
     DWORD size = sizeof(status);
-    WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
-                        &status, &size, WINHTTP_NO_HEADER_INDEX);
+    WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                        WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
     unsigned long total = 0;
     char buffer[4096];
     for (;;) {
@@ -61,7 +63,7 @@ int UrlmonGet(const wchar_t* url, const wchar_t* file) {
     return hr == S_OK ? 0 : 1;
 }
 
-}  // namespace
+} // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc == 4 && std::wcscmp(argv[1], L"winhttp") == 0) return WinHttpGet(argv[2], argv[3]);

@@ -47,7 +47,8 @@ static void CheckBitmap(UINT id, int w, int h, COLORREF border) {
         raii::unique_select_object select(dc.get(), ddb.get());
         for (int x = 0; x < w; ++x)
             for (int y = 0; y < h; ++y)
-                if ((x == 0 || y == 0 || x == w - 1 || y == h - 1) && GetPixel(dc.get(), x, y) != border) ++bad;
+                if ((x == 0 || y == 0 || x == w - 1 || y == h - 1) && GetPixel(dc.get(), x, y) != border)
+                    ++bad;
         c = GetPixel(dc.get(), w / 2, h / 2);
     }
     std::snprintf(what, sizeof what, "bitmap %u border = RGB(%d,%d,%d): %d pixels differ (centre %06lx)", id,
@@ -56,8 +57,16 @@ static void CheckBitmap(UINT id, int w, int h, COLORREF border) {
 }
 
 #pragma pack(push, 2)
-struct GroupEntry { BYTE w, h, colors, reserved; WORD planes, bits; DWORD bytes; WORD id; };
-struct GroupDir { WORD reserved, type, count; GroupEntry e[1]; };
+struct GroupEntry {
+    BYTE w, h, colors, reserved;
+    WORD planes, bits;
+    DWORD bytes;
+    WORD id;
+};
+struct GroupDir {
+    WORD reserved, type, count;
+    GroupEntry e[1];
+};
 #pragma pack(pop)
 
 static void CheckIcon(UINT id) {
@@ -68,21 +77,23 @@ static void CheckIcon(UINT id) {
     int sizesOk = g && g->count == 4;
     for (int i = 0; g && i < g->count; ++i) {
         const GroupEntry& e = g->e[i];
-        std::printf("     icon %u entry %d: %ux%u %u bpp %lu bytes id %u\n", id, i, e.w, e.h, e.bits, e.bytes, e.id);
+        std::printf("     icon %u entry %d: %ux%u %u bpp %lu bytes id %u\n", id, i, e.w, e.h, e.bits, e.bytes,
+                    e.id);
         if (e.w != 16 * (i + 1) || e.h != 16 * (i + 1) || e.bits != 32) sizesOk = 0;
         // The image itself: BITMAPINFOHEADER with double height, then XOR and AND bits.
         HRSRC ir = FindResourceW(inst, MAKEINTRESOURCEW(e.id), RT_ICON);
         auto* bi = (const BITMAPINFOHEADER*)LockResource(LoadResource(inst, ir));
         DWORD size = SizeofResource(inst, ir);
         DWORD want = 40 + e.w * e.h * 4 + ((e.w + 31) / 32 * 4) * e.h;
-        if (!bi || bi->biSize != 40 || bi->biWidth != e.w || bi->biHeight != 2 * e.h || bi->biBitCount != 32 ||
-            size != want)
+        if (!bi || bi->biSize != 40 || bi->biWidth != e.w || bi->biHeight != 2 * e.h ||
+            bi->biBitCount != 32 || size != want)
             sizesOk = 0;
     }
     std::snprintf(what, sizeof what, "icon group %u: 4 images of 16/32/48/64, 32 bpp, BMP with AND mask", id);
     Check(sizesOk, what);
     for (int s : {16, 32, 48, 64}) {
-        raii::unique_hicon icon(static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(id), IMAGE_ICON, s, s, 0)));
+        raii::unique_hicon icon(
+            static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(id), IMAGE_ICON, s, s, 0)));
         ICONINFO ii = {};
         BITMAP bm = {};
         if (icon && GetIconInfo(icon.get(), &ii)) GetObjectW(ii.hbmColor, sizeof bm, &bm);
@@ -99,9 +110,11 @@ static void CheckIcon(UINT id) {
             got = GetDIBits(dc.get(), ii.hbmColor, 0, s, px, &bmi, DIB_RGB_COLORS);
         }
         DWORD corner = px[0], centre = px[(s / 2) * s + s / 4];
-        std::snprintf(what, sizeof what, "LoadImageW icon %u at %d: %ldx%ld, %u bpp, corner %08lx, inside %08lx", id, s,
+        std::snprintf(what, sizeof what,
+                      "LoadImageW icon %u at %d: %ldx%ld, %u bpp, corner %08lx, inside %08lx", id, s,
                       bm.bmWidth, bm.bmHeight, bm.bmBitsPixel, (unsigned long)corner, (unsigned long)centre);
-        Check(icon && bm.bmWidth == s && bm.bmHeight == s && got == s && (corner >> 24) == 0 && (centre >> 24) == 255,
+        Check(icon && bm.bmWidth == s && bm.bmHeight == s && got == s && (corner >> 24) == 0 &&
+                  (centre >> 24) == 255,
               what);
     }
 }
@@ -113,7 +126,8 @@ static BOOL CALLBACK CountName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR count) {
 }
 
 int wmain(int argc, wchar_t** argv) {
-    gModule = argc > 2 ? LoadLibraryExW(argv[2], nullptr, LOAD_LIBRARY_AS_DATAFILE) : GetModuleHandleW(nullptr);
+    gModule =
+        argc > 2 ? LoadLibraryExW(argv[2], nullptr, LOAD_LIBRARY_AS_DATAFILE) : GetModuleHandleW(nullptr);
     HINSTANCE inst = gModule;
     CheckString(IDS_CAPTION, L"MORVELT Setup v1.19");
     CheckString(IDS_CLASS_NAME, L"MORVELTSETUP");
@@ -121,9 +135,9 @@ int wmain(int argc, wchar_t** argv) {
     CheckBitmap(IDB_LOGO, 210, 47, RGB(240, 240, 240));
     CheckIcon(IDI_LARGE);
     CheckIcon(IDI_SMALL);
-    raii::unique_hicon small(static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(IDI_SMALL), IMAGE_ICON,
-                                                           GetSystemMetrics(SM_CXSMICON),
-                                                           GetSystemMetrics(SM_CYSMICON), 0)));
+    raii::unique_hicon small(
+        static_cast<HICON>(LoadImageW(inst, MAKEINTRESOURCEW(IDI_SMALL), IMAGE_ICON,
+                                      GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0)));
     Check(static_cast<bool>(small), "small icon at SM_CXSMICON");
 
     int manifests = 0;

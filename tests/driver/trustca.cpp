@@ -16,7 +16,7 @@ int Fail(const char* step) {
     return 1;
 }
 
-}  // namespace
+} // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 2) {
@@ -27,7 +27,8 @@ int wmain(int argc, wchar_t** argv) {
     DWORD got = 0;
     BOOL read = FALSE;
     {
-        raii::unique_hfile file(CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        raii::unique_hfile file(
+            CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
         if (!file) return Fail("open");
         der.resize(GetFileSize(file.get(), nullptr));
         read = ReadFile(file.get(), der.data(), static_cast<DWORD>(der.size()), &got, nullptr);
@@ -41,8 +42,8 @@ int wmain(int argc, wchar_t** argv) {
             CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root"));
         if (!root) return Fail("CertOpenStore");
         added = CertAddEncodedCertificateToStore(root.get(), X509_ASN_ENCODING, der.data(),
-                                                 static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
-                                                 nullptr);
+                                                 static_cast<DWORD>(der.size()),
+                                                 CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
         error = GetLastError();
     }
     if (!added) {

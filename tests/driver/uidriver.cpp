@@ -12,12 +12,13 @@
 //                                                        threads, working set, windows of the process;
 //                                                        with --names each handle's type and object name
 //   uidriver hold <n> <file>                             self-test of "handles": opens n events once <file>
-//                                                        exists, closes them when it is gone, ends when it is back
+//                                                        exists, closes them when it is gone, ends when it is
+//                                                        back
 //   uidriver ps                                          running processes
 //   uidriver screen                                      screen size, work area, monitors
-//   uidriver shell                                       whether the desktop shell's window collection answers
-//   uidriver send|post <hwnd> <msg> <wparam> <lparam>    sends or posts one message
-//   uidriver postpress <hwnd> <msg> <wparam> <lparam> <button> [--ms N] [--pid N]
+//   uidriver shell                                       whether the desktop shell's window collection
+//   answers uidriver send|post <hwnd> <msg> <wparam> <lparam>    sends or posts one message uidriver
+//   postpress <hwnd> <msg> <wparam> <lparam> <button> [--ms N] [--pid N]
 //                                      posts one message, then N ms later presses a box's button
 //
 // Exit code 0 when the command found what it was asked for, 1 when not, 2 on bad usage.
@@ -167,8 +168,8 @@ std::wstring TextOf(HWND hwnd) {
     if (!SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length)) return L"";
     std::wstring text(length + 1, L'\0');
     DWORD_PTR copied = 0;
-    SendMessageTimeoutW(hwnd, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG, 2000,
-                        &copied);
+    SendMessageTimeoutW(hwnd, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
+                        2000, &copied);
     text.resize(copied);
     return text;
 }
@@ -337,9 +338,9 @@ struct IconKind {
     LPCWSTR id;
 };
 const IconKind kIcons[] = {{L"error", IDI_ERROR},
-                               {L"question", IDI_QUESTION},
-                               {L"warning", IDI_WARNING},
-                               {L"information", IDI_INFORMATION}};
+                           {L"question", IDI_QUESTION},
+                           {L"warning", IDI_WARNING},
+                           {L"information", IDI_INFORMATION}};
 
 // Screen pixels of a window's client area, as 0x00RRGGBB values, row by row.
 std::vector<COLORREF> CaptureClient(HWND hwnd, int width, int height) {
@@ -522,7 +523,8 @@ int CmdPress(const wchar_t* which, DWORD pid) {
             if (!hit) continue;
             FILETIME now{};
             GetSystemTimeAsFileTime(&now);
-            PostMessageW(box, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(child), BN_CLICKED), reinterpret_cast<LPARAM>(child));
+            PostMessageW(box, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(child), BN_CLICKED),
+                         reinterpret_cast<LPARAM>(child));
             // When the answer was given, in Unix milliseconds: the caller times what follows
             // from here, not from its own start of this program.
             ULONGLONG ticks = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
@@ -591,8 +593,9 @@ int CmdCursorProbe(DWORD ms) {
         wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH));
         wc.lpszClassName = probe.className;
         RegisterClassW(&wc);
-        HWND hwnd = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, probe.className, L"", WS_POPUP | WS_VISIBLE,
-                                    probe.left, 0, kSize, kSize, nullptr, nullptr, wc.hInstance, nullptr);
+        HWND hwnd =
+            CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, probe.className, L"", WS_POPUP | WS_VISIBLE,
+                            probe.left, 0, kSize, kSize, nullptr, nullptr, wc.hInstance, nullptr);
         UpdateWindow(hwnd);
         if (!first) first = hwnd;
     }
@@ -656,7 +659,7 @@ constexpr ULONG kObjectNameInformation = 1;
 constexpr ULONG kObjectTypeInformation = 2;
 constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
 
-struct HandleEntry {  // SYSTEM_HANDLE_TABLE_ENTRY_INFO
+struct HandleEntry { // SYSTEM_HANDLE_TABLE_ENTRY_INFO
     USHORT pid;
     USHORT backTrace;
     UCHAR type;
@@ -665,7 +668,7 @@ struct HandleEntry {  // SYSTEM_HANDLE_TABLE_ENTRY_INFO
     PVOID object;
     ULONG access;
 };
-struct HandleEntryEx {  // SYSTEM_HANDLE_TABLE_ENTRY_INFO_EX
+struct HandleEntryEx { // SYSTEM_HANDLE_TABLE_ENTRY_INFO_EX
     PVOID object;
     ULONG_PTR pid;
     ULONG_PTR value;
@@ -675,7 +678,7 @@ struct HandleEntryEx {  // SYSTEM_HANDLE_TABLE_ENTRY_INFO_EX
     ULONG attributes;
     ULONG reserved;
 };
-struct ProcessEntry {  // the head of SYSTEM_PROCESS_INFORMATION
+struct ProcessEntry { // the head of SYSTEM_PROCESS_INFORMATION
     ULONG next;
     ULONG threads;
     LARGE_INTEGER reserved[6];
@@ -734,8 +737,8 @@ std::vector<OwnedHandle> HandlesOf(DWORD pid, ULONG infoClass, bool& ok) {
 std::wstring ObjectText(HANDLE process, ULONG_PTR value, ULONG infoClass) {
     auto queryObject = reinterpret_cast<QueryObjectFn>(NtFunction("NtQueryObject"));
     raii::unique_handle copy;
-    if (!queryObject || !DuplicateHandle(process, reinterpret_cast<HANDLE>(value), GetCurrentProcess(), copy.put(),
-                                         0, FALSE, DUPLICATE_SAME_ACCESS))
+    if (!queryObject || !DuplicateHandle(process, reinterpret_cast<HANDLE>(value), GetCurrentProcess(),
+                                         copy.put(), 0, FALSE, DUPLICATE_SAME_ACCESS))
         return L"";
     alignas(8) BYTE info[2048] = {};
     ULONG length = 0;
@@ -816,7 +819,8 @@ int CmdHandles(DWORD pid, bool names) {
     for (const auto& [type, count] : byType) {
         std::wstring name;
         for (const OwnedHandle& h : handles)
-            if (h.type == type && process && (name = ObjectText(process.get(), h.value, kObjectTypeInformation)).size())
+            if (h.type == type && process &&
+                (name = ObjectText(process.get(), h.value, kObjectTypeInformation)).size())
                 break;
         if (name.empty()) name = L"type " + std::to_wstring(type);
         json.Key(name.c_str());
@@ -879,7 +883,8 @@ int CmdHold(int count, const wchar_t* trigger) {
     if (!AwaitFile(trigger, true)) return 1;
     std::vector<raii::unique_handle> events;
     for (int i = 0; i < count; ++i)
-        if (raii::unique_handle e(CreateEventW(nullptr, TRUE, FALSE, nullptr)); e) events.push_back(std::move(e));
+        if (raii::unique_handle e(CreateEventW(nullptr, TRUE, FALSE, nullptr)); e)
+            events.push_back(std::move(e));
     const size_t held = events.size();
     std::printf("{\"holding\":%u}\n", static_cast<unsigned>(held));
     std::fflush(stdout);
@@ -898,7 +903,8 @@ int CmdPs() {
     json.Begin(L'[');
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
         json.Begin(L'{');
         json.Key(L"pid");
         json.Number(entry.th32ProcessID);
@@ -965,7 +971,8 @@ int CmdShell() {
     bool dispatch = false;
     {
         raii::com_ptr<IShellWindows> windows;
-        created = CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_IShellWindows, windows.put_void());
+        created =
+            CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_IShellWindows, windows.put_void());
         if (SUCCEEDED(created) && windows) {
             raii::unique_variant location;
             raii::unique_variant::SetInt(location, CSIDL_DESKTOP);
@@ -1018,19 +1025,22 @@ int CmdPostPress(int argc, wchar_t** argv, DWORD pid) {
                            std::wcstol(argv[5], nullptr, 0));
     if (ms) Sleep(ms);
     double pressAt = now();
-    std::printf("{\"posted\":%s,\"post_at\":%.3f,\"press_at\":%.3f}\n", ok ? "true" : "false", postAt, pressAt);
+    std::printf("{\"posted\":%s,\"post_at\":%.3f,\"press_at\":%.3f}\n", ok ? "true" : "false", postAt,
+                pressAt);
     std::fflush(stdout);
     return ok ? CmdPress(argv[6], pid) : 1;
 }
 
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: uidriver windows|msgbox|press|waitwindow|cursor|cursorprobe|proc|handles|hold|ps|screen|shell|send|post ...\n"
-                 "see the comment at the top of uidriver.cpp\n");
+    std::fprintf(
+        stderr,
+        "usage: uidriver "
+        "windows|msgbox|press|waitwindow|cursor|cursorprobe|proc|handles|hold|ps|screen|shell|send|post ...\n"
+        "see the comment at the top of uidriver.cpp\n");
     return 2;
 }
 
-}  // namespace
+} // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) return Usage();

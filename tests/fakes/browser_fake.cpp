@@ -17,10 +17,8 @@
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR args, int) {
     fake::DropOwnConsole();
     std::wstring url = args;
-    while (!url.empty() && url.front() == L' ')
-        url.erase(0, 1);
-    while (!url.empty() && url.back() == L' ')
-        url.pop_back();
+    while (!url.empty() && url.front() == L' ') url.erase(0, 1);
+    while (!url.empty() && url.back() == L' ') url.pop_back();
     if (url.size() >= 2 && url.front() == L'"' && url.back() == L'"') url = url.substr(1, url.size() - 2);
     fake::ProcessInfo parent = fake::Parent();
     fake::Log(L"browser.txt", L"url=[" + url + L"] parent_pid=" + fake::Number(parent.parentPid) +

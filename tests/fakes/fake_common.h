@@ -52,9 +52,7 @@ inline std::string Utf8(const std::wstring& text) {
     return out;
 }
 
-inline std::wstring Number(long long value) {
-    return std::to_wstring(value);
-}
+inline std::wstring Number(long long value) { return std::to_wstring(value); }
 
 inline std::wstring Hex(unsigned long long value) {
     wchar_t buf[24];
@@ -68,9 +66,7 @@ inline bool Exists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-inline std::wstring Folder(const std::wstring& path) {
-    return path.substr(0, path.find_last_of(L'\\'));
-}
+inline std::wstring Folder(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
 
 inline std::wstring OwnPath() {
     wchar_t buf[MAX_PATH] = {};
@@ -149,8 +145,7 @@ inline long long ParseNumber(const std::wstring& text, long long fallback) {
     if (text.empty()) return fallback;
     wchar_t* end = nullptr;
     long long value = wcstoll(text.c_str(), &end, 0);
-    while (end && iswspace(*end))
-        ++end;
+    while (end && iswspace(*end)) ++end;
     return end && *end == 0 && end != text.c_str() ? value : fallback;
 }
 
@@ -161,14 +156,13 @@ inline long long EnvNumber(const wchar_t* name, long long fallback) {
 // A number kept in a small text file, for programs the test's environment does not reach.
 inline long long FileNumber(const std::wstring& path, long long fallback) {
     raii::unique_hfile file(CreateFileW(path.c_str(), GENERIC_READ,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                       OPEN_EXISTING, 0, nullptr));
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
     char buf[64] = {};
     DWORD got = 0;
     if (!file || !ReadFile(file.get(), buf, sizeof buf - 1, &got, nullptr)) return fallback;
     std::wstring text(buf, buf + got);
-    while (!text.empty() && iswspace(text.back()))
-        text.pop_back();
+    while (!text.empty() && iswspace(text.back())) text.pop_back();
     return ParseNumber(text, fallback);
 }
 
@@ -186,8 +180,8 @@ inline void Log(const wchar_t* file, const std::wstring& line) {
     std::string bytes = Utf8(line + at);
     // Append access makes each write land at the end even when several fakes share a file.
     raii::unique_hfile log(CreateFileW((std::wstring(kLogDir) + L"\\" + file).c_str(), FILE_APPEND_DATA,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
     if (log) WriteFile(log.get(), bytes.data(), (DWORD)bytes.size(), &written, nullptr);
 }

@@ -21,10 +21,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR args, int) {
     fake::DropOwnConsole();
     fake::Log(kLog, fake::StartedLine());
     std::wstring path = args;
-    while (!path.empty() && path.front() == L' ')
-        path.erase(0, 1);
-    while (!path.empty() && path.back() == L' ')
-        path.pop_back();
+    while (!path.empty() && path.front() == L' ') path.erase(0, 1);
+    while (!path.empty() && path.back() == L' ') path.pop_back();
     if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"')
         path = path.substr(1, path.size() - 2);
 
@@ -32,16 +30,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR args, int) {
     DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
     if (shareKnob == L"r") share = FILE_SHARE_READ;
     if (shareKnob == L"none") share = 0;
-    raii::unique_hfile file(
-        CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    raii::unique_hfile file(CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         fake::Log(kLog, L"open-failed path=[" + path + L"] error=" + fake::Number(GetLastError()));
         return 1;
     }
     fake::Log(kLog, L"holding path=[" + path + L"] share=" + fake::Number(share));
     ULONGLONG end = GetTickCount64() + kHoldMs;
-    while (!fake::Exists(kStopFile) && GetTickCount64() < end)
-        Sleep(100);
+    while (!fake::Exists(kStopFile) && GetTickCount64() < end) Sleep(100);
     fake::Log(kLog,
               std::wstring(L"released reason=") + (fake::Exists(kStopFile) ? L"stop_file" : L"timeout"));
     return 0;

@@ -37,7 +37,7 @@ LONG WINAPI ExitWithExceptionCode(EXCEPTION_POINTERS* info) {
 
 bool WriteSmallFile(const std::wstring& path, const std::wstring& text) {
     raii::unique_hfile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
     std::string bytes = fake::Utf8(text);
     DWORD written = 0;
     bool ok = file && WriteFile(file.get(), bytes.data(), (DWORD)bytes.size(), &written, nullptr);
@@ -59,8 +59,7 @@ bool Install() {
     std::wstring root = vendor + L"\\";
     bool ok = true;
     CreateDirectoryW(vendor.c_str(), nullptr);
-    for (const wchar_t* folder : fake::kComponentFolders)
-        CreateDirectoryW((root + folder).c_str(), nullptr);
+    for (const wchar_t* folder : fake::kComponentFolders) CreateDirectoryW((root + folder).c_str(), nullptr);
     CreateDirectoryW((root + L"Vesk\\data").c_str(), nullptr);
 
     for (const wchar_t* file : fake::kInstalledFiles)
@@ -91,9 +90,7 @@ bool Install() {
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_SHOWWINDOW:
-        fake::Log(kLog, wParam ? L"window shown" : L"window hidden");
-        break;
+    case WM_SHOWWINDOW: fake::Log(kLog, wParam ? L"window shown" : L"window hidden"); break;
     case WM_ACTIVATE:
         fake::Log(kLog, LOWORD(wParam) != WA_INACTIVE ? L"window activated" : L"window deactivated");
         break;
@@ -178,8 +175,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR args, int) {
         RunSetupWindow(window, delayMs > 0 ? (UINT)delayMs : kDefaultWindowMs, hang);
     else if (delayMs > 0)
         Sleep((DWORD)delayMs);
-    while (hang)
-        Sleep(INFINITE);
+    while (hang) Sleep(INFINITE);
     // Exit codes are 32 bits; a negative knob leaves with its two's complement (-1 is 0xFFFFFFFF).
     fake::Log(kLog,
               L"exit code=" + fake::Number((int)exitCode) + L" (" + fake::Hex((unsigned)exitCode) + L")");

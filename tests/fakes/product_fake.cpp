@@ -67,16 +67,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR args, int) {
     SECURITY_ATTRIBUTES denied{sizeof denied, nullptr, FALSE};
     raii::unique_hlocal descriptor;
     if (fake::Env(L"MORVELT_FAKE_MUTEX_DENY") == L"1" &&
-        ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(D;;GA;;;WD)", SDDL_REVISION_1, descriptor.put(),
-                                                             nullptr))
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(D;;GA;;;WD)", SDDL_REVISION_1,
+                                                             descriptor.put(), nullptr))
         denied.lpSecurityDescriptor = descriptor.get();
     const bool denying = static_cast<bool>(descriptor);
     raii::unique_handle mutex(CreateMutexW(denying ? &denied : nullptr, FALSE, kMutexName));
     DWORD created = GetLastError();
     descriptor.reset(); // the mutex keeps its own copy
     fake::Log(kLog, std::wstring(L"mutex name=") + kMutexName + L" existed=" +
-                        fake::Number(created == ERROR_ALREADY_EXISTS) + L" ok=" +
-                        fake::Number(bool(mutex)) + L" denied=" + fake::Number(denying));
+                        fake::Number(created == ERROR_ALREADY_EXISTS) + L" ok=" + fake::Number(bool(mutex)) +
+                        L" denied=" + fake::Number(denying));
 
     long long lifetimeMs = Lifetime(args);
     if (fake::Exists(kWindowFile)) ShowProductWindow();

@@ -46,8 +46,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
             fake::Log(kLog, L"remove-failed path=[" + path + L"] error=" + fake::Number(GetLastError()));
         }
     };
-    for (const wchar_t* file : fake::kInstalledFiles)
-        remove(root + file);
+    for (const wchar_t* file : fake::kInstalledFiles) remove(root + file);
     remove(root + fake::kProductExe);
 
     LSTATUS status = RegDeleteKeyExW(HKEY_LOCAL_MACHINE, fake::kRegistryKey, KEY_WOW64_32KEY, 0);

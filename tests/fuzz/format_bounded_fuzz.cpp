@@ -20,7 +20,7 @@ namespace {
 // Arguments drawn from the fuzz input. When the pool runs dry it answers zeros and empty
 // texts: it never reads beyond its own bytes, and it counts what the formatter asked for.
 class PoolArgs final : public fmt::ArgSource {
-  public:
+public:
     PoolArgs(const uint8_t* data, size_t size) : data_(data), size_(size) {}
 
     long long NextInt(bool isLongLong) override {
@@ -58,7 +58,7 @@ class PoolArgs final : public fmt::ArgSource {
 
     size_t requests = 0;
 
-  private:
+private:
     void Take(void* out, size_t n) {
         size_t available = size_ - offset_ < n ? size_ - offset_ : n;
         std::memcpy(out, data_ + offset_, available);
@@ -96,8 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The destination at its exact capacity on the heap: a write past it is an ASan finding.
     std::unique_ptr<wchar_t[]> dest(new wchar_t[capacity == 0 ? 0 : capacity]);
-    for (size_t i = 0; i < capacity; ++i)
-        dest[i] = L'#';
+    for (size_t i = 0; i < capacity; ++i) dest[i] = L'#';
     PoolArgs args(pool, poolSize);
     int result = fmt::FormatWithSource(dest.get(), capacity, format.get(), args);
 

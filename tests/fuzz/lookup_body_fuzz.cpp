@@ -15,9 +15,7 @@
 #include <string>
 
 namespace {
-size_t ChunkLength(uint8_t b) {
-    return b < 0xF0 ? b : static_cast<size_t>(b - 0xF0 + 1) * 256;
-}
+size_t ChunkLength(uint8_t b) { return b < 0xF0 ? b : static_cast<size_t>(b - 0xF0 + 1) * 256; }
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -53,8 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool finished = body.Finish();
     if (received.empty()) {
         FUZZ_CHECK(!finished);
-        for (size_t j = 0; j < kPackageNameBytes; ++j)
-            FUZZ_CHECK(name[j] == 'Z');
+        for (size_t j = 0; j < kPackageNameBytes; ++j) FUZZ_CHECK(name[j] == 'Z');
         return 0;
     }
     FUZZ_CHECK(finished);

@@ -32,8 +32,7 @@ void FuzzCopy(size_t capacity, const uint8_t* data, size_t size) {
     size_t length;
     std::unique_ptr<wchar_t[]> source = Text(data, size, length);
     std::unique_ptr<wchar_t[]> dest(new wchar_t[capacity]);
-    for (size_t i = 0; i < capacity; ++i)
-        dest[i] = L'#';
+    for (size_t i = 0; i < capacity; ++i) dest[i] = L'#';
     uint32_t result = BoundedCopy(dest.get(), capacity, source.get());
     if (length < capacity) {
         FUZZ_CHECK(result == kOk);
@@ -92,8 +91,7 @@ void FuzzInstallRoot(size_t bytesRead, const uint8_t* data, size_t size) {
     size_t units = bytesRead / 2;
     size_t n = 0;
     if (units <= kValueUnits)
-        while (n < units && before[n] != 0)
-            ++n;
+        while (n < units && before[n] != 0) ++n;
     bool expected = units <= kValueUnits && n < kValueUnits && n > kRegisteredSuffixUnits;
     FUZZ_CHECK(accepted == expected);
     for (size_t i = 0; i < kValueUnits; ++i) {
@@ -113,15 +111,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     data += 3;
     size -= 3;
     switch (operation) {
-    case 0:
-        FuzzCopy(1 + number % 600, data, size);
-        break;
-    case 1:
-        FuzzAppend(number % (kTreePathUnits + 1), data, size);
-        break;
-    default:
-        FuzzInstallRoot(number % 2100, data, size);
-        break;
+    case 0: FuzzCopy(1 + number % 600, data, size); break;
+    case 1: FuzzAppend(number % (kTreePathUnits + 1), data, size); break;
+    default: FuzzInstallRoot(number % 2100, data, size); break;
     }
     return 0;
 }

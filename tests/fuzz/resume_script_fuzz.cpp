@@ -22,8 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const size_t kMaxPath = kInstallerPathBytes - 1;
     size_t pathLength = 0;
-    while (pathLength < size && data[pathLength] != 0)
-        ++pathLength;
+    while (pathLength < size && data[pathLength] != 0) ++pathLength;
     std::unique_ptr<char[]> path;
     if (pathLength >= kMaxPath) {
         path.reset(new char[kMaxPath]); // exactly the bytes that may be read, no terminator
@@ -43,8 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t written = BuildResumeScript(out.get(), capacity, path.get(), arguments);
     if (total > capacity) {
         FUZZ_CHECK(written == 0);
-        for (size_t i = 0; i < capacity; ++i)
-            FUZZ_CHECK(out[i] == '~');
+        for (size_t i = 0; i < capacity; ++i) FUZZ_CHECK(out[i] == '~');
         return 0;
     }
     FUZZ_CHECK(written == total);

@@ -17,8 +17,7 @@ struct Guarded {
     wchar_t units[4096 + kGuard];
     size_t capacity;
     explicit Guarded(size_t cap) : capacity(cap) {
-        for (auto& u : units)
-            u = kFill;
+        for (auto& u : units) u = kFill;
     }
     bool GuardIntact() const {
         for (size_t i = capacity; i < capacity + kGuard; ++i)
@@ -244,7 +243,7 @@ TEST(FormatBounded, NullTextTinyCapacityAndMissingBuffers) {
 // Arguments handed out one by one, recording which kind of argument the formatter asked
 // for: i int, L long long, d double, t text.
 class ScriptedArgs final : public fmt::ArgSource {
-  public:
+public:
     std::string asked;
     long long NextInt(bool isLongLong) override {
         asked += isLongLong ? 'L' : 'i';

@@ -76,8 +76,7 @@ TEST(LookupBody, EmptyBodyIsNoName) {
     EXPECT_FALSE(empty.Run({}));
     EXPECT_FALSE(empty.refused);
     // The buffer is not touched.
-    for (char c : empty.name)
-        ASSERT_EQ(c, kFill);
+    for (char c : empty.name) ASSERT_EQ(c, kFill);
     Lookup emptyChunks;
     EXPECT_FALSE(emptyChunks.Run({"", ""}));
 }
@@ -86,8 +85,7 @@ TEST(LookupBody, BufferIsNotCleared) {
     Lookup l;
     ASSERT_TRUE(l.Run({"ab"}));
     EXPECT_EQ(l.name[2], 0);
-    for (size_t i = 3; i < kPackageNameBytes; ++i)
-        ASSERT_EQ(l.name[i], kFill);
+    for (size_t i = 3; i < kPackageNameBytes; ++i) ASSERT_EQ(l.name[i], kFill);
 }
 
 TEST(LookupBody, BodyOfTheWholeBudgetIsTakenWholeAndTerminated) {
@@ -107,15 +105,13 @@ TEST(LookupBody, BodyBeyondTheBudgetFails) {
     Lookup one;
     EXPECT_FALSE(one.Run({std::string(2049, 'n')}));
     EXPECT_TRUE(one.refused);
-    for (char c : one.name)
-        ASSERT_EQ(c, kFill); // nothing of the refused chunk is copied
+    for (char c : one.name) ASSERT_EQ(c, kFill); // nothing of the refused chunk is copied
 
     Lookup split;
     EXPECT_FALSE(split.Run({std::string(2000, 'a'), std::string(49, 'b')}));
     EXPECT_TRUE(split.refused);
     EXPECT_EQ(split.name[1999], 'a');
-    for (size_t i = 2000; i < kPackageNameBytes; ++i)
-        ASSERT_EQ(split.name[i], kFill);
+    for (size_t i = 2000; i < kPackageNameBytes; ++i) ASSERT_EQ(split.name[i], kFill);
 
     // Zero bytes count against the budget like any other byte.
     Lookup zeros;

@@ -90,11 +90,9 @@ TEST(BoundedAppend, OverflowKeepsWhatFitsAndReportsIt) {
 
 TEST(BoundedAppend, NoTerminatorWithinTheBufferIsRefused) {
     Dest d(kTreePathUnits);
-    for (size_t i = 0; i < kTreePathUnits; ++i)
-        d.get()[i] = L'z';
+    for (size_t i = 0; i < kTreePathUnits; ++i) d.get()[i] = L'z';
     EXPECT_EQ(BoundedAppend(d.get(), L"\\*"), kInvalidArgument);
-    for (size_t i = 0; i < kTreePathUnits; ++i)
-        ASSERT_EQ(d.get()[i], L'z');
+    for (size_t i = 0; i < kTreePathUnits; ++i) ASSERT_EQ(d.get()[i], L'z');
     EXPECT_TRUE(d.GuardIntact());
     EXPECT_EQ(kInvalidArgument, 0x80070057u);
 }
@@ -173,10 +171,10 @@ TEST(InstallRoot, OnlyAFolderBelowADriveOrShareIsAnInstallation) {
     for (const wchar_t* root : {L"C:\\Program Files\\Quorbin\\", L"D:\\Apps\\Qb\\", L"c:/x/", L"C:\\a",
                                 L"\\\\server\\share\\Apps\\", L"C:\\...\\", L"C:\\.hidden\\"})
         EXPECT_TRUE(IsInstallationFolder(root)) << root;
-    for (const wchar_t* root : {L"C:\\", L"C:/", L"C:", L"C:Quorbin\\", L"Quorbin\\", L"\\Quorbin\\", L"",
-                                L"X", L"\\\\server\\share\\", L"\\\\server\\", L"\\\\?\\C:\\Apps\\",
-                                L"\\\\.\\C:\\Apps\\", L"C:\\..\\", L"C:\\.\\", L"C:\\Apps\\..\\",
-                                L"C:\\\\Apps\\", L"1:\\Apps\\", L"C:\\Apps\\\\"})
+    for (const wchar_t* root :
+         {L"C:\\", L"C:/", L"C:", L"C:Quorbin\\", L"Quorbin\\", L"\\Quorbin\\", L"", L"X",
+          L"\\\\server\\share\\", L"\\\\server\\", L"\\\\?\\C:\\Apps\\", L"\\\\.\\C:\\Apps\\", L"C:\\..\\",
+          L"C:\\.\\", L"C:\\Apps\\..\\", L"C:\\\\Apps\\", L"1:\\Apps\\", L"C:\\Apps\\\\"})
         EXPECT_FALSE(IsInstallationFolder(root)) << root;
 }
 } // namespace

@@ -191,7 +191,7 @@ TEST(ProgressLayout, ExpandsOnlyMoreThanFiveSecondsAfterCreation) {
 // A clock that gives the listed readings in turn, then stays at the last one: a progress call
 // that takes a while (a repaint, a slow download service) sees the time move under it.
 class ScriptedClock final : public progress::Clock {
-  public:
+public:
     explicit ScriptedClock(std::vector<int64_t> readings) : readings_(std::move(readings)) {}
     int64_t Now() override {
         int64_t t = readings_[next_];
@@ -199,7 +199,7 @@ class ScriptedClock final : public progress::Clock {
         return t;
     }
 
-  private:
+private:
     std::vector<int64_t> readings_;
     size_t next_ = 0;
 };

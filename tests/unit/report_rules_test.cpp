@@ -17,15 +17,13 @@ TEST(EventCodes, NumbersSentAsTheTypeField) {
                                InstallSucceeded, InstallFailed,         ClosedAfterSuccess,
                                ClosedWithLaunch, AbortedDuringDownload, AbortedDuringInstall,
                                AbortedOther,     TutorialOpened};
-    for (int i = 0; i <= 10; ++i)
-        EXPECT_EQ(static_cast<int>(codes[i]), i);
+    for (int i = 0; i <= 10; ++i) EXPECT_EQ(static_cast<int>(codes[i]), i);
 }
 
 TEST(QueryNumber, SequenceFromTheFixedStart) {
     uint32_t state = 1;
     const int expected[] = {41, 18467, 6334, 26500, 19169, 15724, 11478, 29358, 26962, 24464};
-    for (int value : expected)
-        EXPECT_EQ(RandomStep(state), value);
+    for (int value : expected) EXPECT_EQ(RandomStep(state), value);
 }
 
 TEST(QueryNumber, StaysWithinFifteenBits) {

@@ -70,8 +70,7 @@ TEST(ResumeScript, PathBytesOfTheCodePagePassUnchanged) {
 TEST(ResumeScript, TooSmallOutputWritesNothing) {
     std::vector<char> out(40, '~');
     EXPECT_EQ(BuildResumeScript(out.data(), 39, "C:\\Setup\\M.exe", "/c"), 0u); // needs 43
-    for (char c : out)
-        EXPECT_EQ(c, '~');
+    for (char c : out) EXPECT_EQ(c, '~');
     EXPECT_EQ(BuildResumeScript(out.data(), 40, "C:\\Setup\\M.exe", "/c"), 0u);
     std::vector<char> exact(43, '~');
     EXPECT_EQ(BuildResumeScript(exact.data(), 43, "C:\\Setup\\M.exe", "/c"), 43u);

@@ -45,8 +45,7 @@ TEST(RunModes, SwitchTable) {
         {L"/c /l", true, true, false, true, true, true},
         {L"/c /i /l", true, true, false, true, true, true},
     };
-    for (const Row& row : rows)
-        ExpectModes(row);
+    for (const Row& row : rows) ExpectModes(row);
 }
 
 TEST(RunModes, SwitchesAreCaseSensitiveSubstringsAnywhere) {
@@ -66,8 +65,7 @@ TEST(RunModes, SwitchesAreCaseSensitiveSubstringsAnywhere) {
         // A lone slash or a backslash form is no switch.
         {L"/ c \\i -l", false, false, false, false, false, false},
     };
-    for (const Row& row : rows)
-        ExpectModes(row);
+    for (const Row& row : rows) ExpectModes(row);
 }
 
 TEST(RunModes, NoArgumentText) {

@@ -41,12 +41,9 @@ enum class Press { Drag, Close, Minimise, Nothing };
 Press PressAt(int x, int y) {
     if (!InGlyphCorner(x, y)) return Press::Drag; // a client hit answered as a caption hit
     switch (GlyphAt(x, y)) {
-    case Glyph::Close:
-        return Press::Close;
-    case Glyph::Minimise:
-        return Press::Minimise;
-    default:
-        return Press::Nothing;
+    case Glyph::Close: return Press::Close;
+    case Glyph::Minimise: return Press::Minimise;
+    default: return Press::Nothing;
     }
 }
 

@@ -65,7 +65,8 @@ TEST(WaitWithin, MeasuresElapsedTimeNotSleeps) {
 
     // Done at once: no pause, whatever the budget.
     TickClock idle;
-    EXPECT_TRUE(WaitWithin(0, [] { return true; }, [&] { return idle.now; }, [&] { idle.Sleep10(); }));
+    EXPECT_TRUE(WaitWithin(
+        0, [] { return true; }, [&] { return idle.now; }, [&] { idle.Sleep10(); }));
     EXPECT_EQ(idle.pauses, 0);
 
     // Done after a few looks.
