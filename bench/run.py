@@ -56,7 +56,7 @@ FIRST_PAINT = re.compile(r"^(\d+\.\d+):[0-9a-f]+:trace:win:NtUserBeginPaint hdc 
 TITLE_BAND = (118, 136, 154)
 # Wine's record of each DLL it maps: "<stamp>:<tid>:trace:loaddll:... Loaded L"<path>" at ...".
 DLL_LOAD = re.compile(r"^(\d+\.\d+):[0-9a-f]+:trace:loaddll:\w+ Loaded L\"([^\"]+)\"", re.M)
-# The issue's targets, each printed next to its figure.
+# The targets, each printed next to its figure.
 TARGET_SIZE = 100 * 1024
 TARGET_FIRST_PAINT = 1.2
 TARGET_BIG_DOWNLOAD = 1.10
