@@ -11,9 +11,7 @@ misc=/proc/sys/fs/binfmt_misc
 # Native where it runs without an emulator registered for it.
 [ ! -e "$misc/qemu-i386" ] && runs_32bit && exit 0
 
-sudo_cmd=""
-[ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-export DEBIAN_FRONTEND=noninteractive
+. "$(dirname "$0")/apt.sh"
 qemu=/usr/bin/qemu-i386
 
 # QEMU 7 tracks guest pages one by one and needs about a minute for each Wine start; 10 does
@@ -27,11 +25,11 @@ if [ "$(qemu_major || true)" = "" ] || [ "$(qemu_major)" -lt 10 ]; then
       printf '%s\n' "Types: deb" "URIs: http://deb.debian.org/debian" "Suites: bookworm-backports" \
         "Components: main" "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" | $sudo_cmd tee "$list" >/dev/null
     fi
-    $sudo_cmd apt-get update -qq
-    $sudo_cmd apt-get install -y -qq --no-install-recommends -t bookworm-backports qemu-user >/dev/null
+    apt_update
+    apt_install -t bookworm-backports qemu-user
   else
-    $sudo_cmd apt-get update -qq
-    $sudo_cmd apt-get install -y -qq --no-install-recommends qemu-user >/dev/null
+    apt_update
+    apt_install qemu-user
   fi
 fi
 

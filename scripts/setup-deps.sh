@@ -9,9 +9,7 @@ need=(g++-mingw-w64-i686-posix g++-mingw-w64-i686 mingw-w64-tools binutils-mingw
       xvfb xdotool imagemagick x11-utils python3 openssl iproute2 util-linux clang
       libclang-rt-14-dev curl procps)
 
-sudo_cmd=""
-[ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-export DEBIAN_FRONTEND=noninteractive
+. "$(dirname "$0")/apt.sh"
 
 missing=()
 for p in "${need[@]}"; do
@@ -22,8 +20,8 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   missing+=(wine32)
 fi
 if [ ${#missing[@]} -gt 0 ]; then
-  $sudo_cmd apt-get update -qq
-  $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  apt_update
+  apt_install "${missing[@]}"
 fi
 
 # The installer is a 32-bit program, and Wine runs it in a 32-bit Linux process. Some virtual
