@@ -33,7 +33,8 @@ void BuildPackagePath() {
         g_setup.packagePath[0] = 0;
         return;
     }
-    FormatBounded(g_setup.packagePath, 4096, L"%s%s", temp, L"MORVELT_PACKAGE.exe");
+    // Stored whole or not at all: a path too long for the buffer is left empty, as with none.
+    if (FormatBounded(g_setup.packagePath, 4096, L"%s%s", temp, L"MORVELT_PACKAGE.exe") < 0) return;
 }
 } // namespace
 

@@ -21,9 +21,9 @@ protected:
     ~ArgSource() = default;
 };
 
-int FormatWithSource(wchar_t* dest, size_t capacity, const wchar_t* format, ArgSource& args);
+[[nodiscard]] int FormatWithSource(wchar_t* dest, size_t capacity, const wchar_t* format, ArgSource& args);
 
 } // namespace fmt
 
-int FormatBounded(wchar_t* dest, size_t capacity, const wchar_t* format, ...);
-int FormatBoundedV(wchar_t* dest, size_t capacity, const wchar_t* format, va_list args);
+[[nodiscard]] int FormatBounded(wchar_t* dest, size_t capacity, const wchar_t* format, ...);
+[[nodiscard]] int FormatBoundedV(wchar_t* dest, size_t capacity, const wchar_t* format, va_list args);

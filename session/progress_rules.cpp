@@ -28,7 +28,9 @@ void FormatDetail(wchar_t* out, double speedKbPerSec, uint32_t bytesLeft) {
         speed = speed * (1.0 / 1024.0);
         speedUnit = text::kMegabytesPerSecond;
     }
-    FormatBounded(out, kTextUnits, text::kDownloadDetail, speed, speedUnit, timeLeft, timeUnit);
+    // A line too long for its buffer (an absurd speed, say) stays empty rather than cut.
+    static_cast<void>(
+        FormatBounded(out, kTextUnits, text::kDownloadDetail, speed, speedUnit, timeLeft, timeUnit));
 }
 
 double AverageSpeed(double kilobytes, int64_t elapsedSeconds) {
@@ -45,7 +47,7 @@ Effects ApplyProgress(Figures& f, uint32_t progress, uint32_t maximum, Clock& cl
     // Progress far beyond the maximum would not fit the 32-bit percentage; hold it there.
     int32_t percent = percentValue >= 2147483647.0 ? INT32_MAX : static_cast<int32_t>(percentValue);
     if (percent != f.lastPercent) {
-        FormatBounded(e.statusText, kTextUnits, text::kDownloadPercent, percent);
+        static_cast<void>(FormatBounded(e.statusText, kTextUnits, text::kDownloadPercent, percent));
         f.lastPercent = percent;
         e.statusChanged = true;
     }

@@ -107,15 +107,16 @@ TEST(FormatBounded, ConversionsUsedByTheInstaller) {
     wchar_t out[100];
     EXPECT_GT(FormatBounded(out, 100, L"Downloading MORVELT... %d%%", 37), 0);
     EXPECT_STREQ(out, L"Downloading MORVELT... 37%");
-    FormatBounded(out, 100, L"(%0.1f %s, Time Left: %d %s)", 500.0, L"kB/sec", 42, L"secs");
+    EXPECT_GE(FormatBounded(out, 100, L"(%0.1f %s, Time Left: %d %s)", 500.0, L"kB/sec", 42, L"secs"), 0);
     EXPECT_STREQ(out, L"(500.0 kB/sec, Time Left: 42 secs)");
-    FormatBounded(out, 100, L"&speed=%10.3f", 12.5);
+    EXPECT_GE(FormatBounded(out, 100, L"&speed=%10.3f", 12.5), 0);
     EXPECT_STREQ(out, L"&speed=    12.500");
-    FormatBounded(out, 100, L"&speed=%10.3f&comp=%d", 0.0, -1);
+    EXPECT_GE(FormatBounded(out, 100, L"&speed=%10.3f&comp=%d", 0.0, -1), 0);
     EXPECT_STREQ(out, L"&speed=     0.000&comp=-1");
-    FormatBounded(out, 100, L"&code=%d", static_cast<int>(0x80000000u));
+    EXPECT_GE(FormatBounded(out, 100, L"&code=%d", static_cast<int>(0x80000000u)), 0);
     EXPECT_STREQ(out, L"&code=-2147483648");
-    FormatBounded(out, 100, L"%s%s", L"C:\\Users\\u\\AppData\\Local\\Temp\\", L"MORVELT_PACKAGE.exe");
+    EXPECT_GE(
+        FormatBounded(out, 100, L"%s%s", L"C:\\Users\\u\\AppData\\Local\\Temp\\", L"MORVELT_PACKAGE.exe"), 0);
     EXPECT_STREQ(out, L"C:\\Users\\u\\AppData\\Local\\Temp\\MORVELT_PACKAGE.exe");
 }
 
@@ -125,24 +126,24 @@ TEST(FormatBounded, FixedPointRoundingAndWidth) {
     EXPECT_STREQ(out, L"0.0|0.1|1536.0");
     EXPECT_EQ(FormatBounded(out, 100, L"%10.3f|%10.3f", 0.0004, 2147483647.0), 25);
     EXPECT_STREQ(out, L"     0.000|2147483647.000");
-    FormatBounded(out, 100, L"%+.0f|%#.0f|%010.2f|%-10.2f|", 2.0, 2.0, -3.5, 3.5);
+    EXPECT_GE(FormatBounded(out, 100, L"%+.0f|%#.0f|%010.2f|%-10.2f|", 2.0, 2.0, -3.5, 3.5), 0);
     EXPECT_STREQ(out, L"+2|2.|-000003.50|3.50      |");
 }
 
 TEST(FormatBounded, IntegerFlagsWidthsAndPrecision) {
     wchar_t out[200];
-    FormatBounded(out, 200, L"%+5d|% d|%-5d|%05d|%-05d|", 3, 3, 3, -3, 3);
+    EXPECT_GE(FormatBounded(out, 200, L"%+5d|% d|%-5d|%05d|%-05d|", 3, 3, 3, -3, 3), 0);
     EXPECT_STREQ(out, L"   +3| 3|3    |-0003|3    |");
     // A precision asks for a minimum of digits and switches zero padding off.
-    FormatBounded(out, 200, L"%.0d|%.3d|%5.3d|%05.3d|", 0, 5, -5, 5);
+    EXPECT_GE(FormatBounded(out, 200, L"%.0d|%.3d|%5.3d|%05.3d|", 0, 5, -5, 5), 0);
     EXPECT_STREQ(out, L"|005| -005|  005|");
-    FormatBounded(out, 200, L"%x|%X|%#x|%#X|%#x|%o|%#o|%#.0o", 255, 255, 255, 255, 0, 8, 8, 0);
+    EXPECT_GE(FormatBounded(out, 200, L"%x|%X|%#x|%#X|%#x|%o|%#o|%#.0o", 255, 255, 255, 255, 0, 8, 8, 0), 0);
     EXPECT_STREQ(out, L"ff|FF|0xff|0XFF|0|10|010|0");
-    FormatBounded(out, 200, L"%#08x|%i|%u", 255, -12, -1);
+    EXPECT_GE(FormatBounded(out, 200, L"%#08x|%i|%u", 255, -12, -1), 0);
     EXPECT_STREQ(out, L"0x0000ff|-12|4294967295");
-    FormatBounded(out, 200, L"%lld|%lld|%hd|%hu|%hhd", LLONG_MIN, LLONG_MAX, 65537, -1, 257);
+    EXPECT_GE(FormatBounded(out, 200, L"%lld|%lld|%hd|%hu|%hhd", LLONG_MIN, LLONG_MAX, 65537, -1, 257), 0);
     EXPECT_STREQ(out, L"-9223372036854775808|9223372036854775807|1|65535|1");
-    FormatBounded(out, 200, L"%d|%d", INT_MAX, INT_MIN);
+    EXPECT_GE(FormatBounded(out, 200, L"%d|%d", INT_MAX, INT_MIN), 0);
     EXPECT_STREQ(out, L"2147483647|-2147483648");
 }
 
@@ -164,15 +165,17 @@ TEST(FormatBounded, LongPrecisionIsNeverCutShort) {
 
 TEST(FormatBounded, TextCharacterAndStarArguments) {
     wchar_t out[100];
-    FormatBounded(out, 100, L"%5s|%-5s|%.2s|%.*s|%ls", L"ab", L"ab", L"abcdef", 3, L"abcdef", L"wide");
+    EXPECT_GE(
+        FormatBounded(out, 100, L"%5s|%-5s|%.2s|%.*s|%ls", L"ab", L"ab", L"abcdef", 3, L"abcdef", L"wide"),
+        0);
     EXPECT_STREQ(out, L"   ab|ab   |ab|abc|wide");
-    FormatBounded(out, 100, L"%c%3c%-3c|%lc", L'a', L'b', L'c', L'\u00E9');
+    EXPECT_GE(FormatBounded(out, 100, L"%c%3c%-3c|%lc", L'a', L'b', L'c', L'\u00E9'), 0);
     EXPECT_STREQ(out, L"a  bc  |\u00E9");
     // A negative star width means left alignment; a negative star precision means none.
-    FormatBounded(out, 100, L"%*d|%*d|%.*d|%*.*f", 4, 1, -3, 1, -3, 1, 8, 2, 3.14159);
+    EXPECT_GE(FormatBounded(out, 100, L"%*d|%*d|%.*d|%*.*f", 4, 1, -3, 1, -3, 1, 8, 2, 3.14159), 0);
     EXPECT_STREQ(out, L"   1|1  |1|    3.14");
     // Text above U+007F passes unchanged; "%s" is always UTF-16 text.
-    FormatBounded(out, 100, L"%s", L"caf\u00E9 \u20AC");
+    EXPECT_GE(FormatBounded(out, 100, L"%s", L"caf\u00E9 \u20AC"), 0);
     EXPECT_STREQ(out, L"caf\u00E9 \u20AC");
 }
 
