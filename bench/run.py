@@ -3,7 +3,8 @@
 prefix, display and loopback HTTPS server (one e2e harness Session):
 
 1. package download time: MORVELTSetup.exe /i vs bench/plain_download.exe (only the download
-   service, a counting callback) vs curl natively, at 64 MiB (and 1 GiB unless --no-big);
+   service, a counting callback; and once more with --marquee, the installer's bar animating in a
+   window of its own meanwhile) vs curl natively, at 64 MiB (and 1 GiB unless --no-big);
 2. CPU seconds per GiB of the downloading process (its Unix process, all threads), with the
    wineserver's and the test server's CPU over the same interval beside it;
 3. invalidations and status-line paints during a download, from Wine's trace of the installer,
@@ -48,6 +49,9 @@ PLAIN_TARGET = "C:\\bench\\plain.bin"
 # program is loaded through the Unix-path drive.
 BARE_EXE = "C:\\bench\\bare_window.exe"
 PLAIN_EXE = "C:\\bench\\plain_download.exe"
+# plain_download alone, and with the installer's marquee bar animating in a window of its own
+# while it downloads: the platform's share of the window's cost.
+PLAIN_CLIENTS = ("plain", "marquee")
 PAINT_TRACE = "+timestamp,trace+win"
 # The first paint of a 500x330 window: the bare window, or the installer's main window (its
 # children are smaller).
@@ -157,8 +161,8 @@ class Bench:
                                                   "-w", "%{size_download} %{time_total}\n", url]),
                                         env=s.env(), stdout=f, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
             pid = proc.pid
-        elif client == "plain":
-            proc, out = s.popen(["wine", PLAIN_EXE, url, PLAIN_TARGET], env=env, name="plain")
+        elif client in PLAIN_CLIENTS:
+            proc, out = s.popen(plain_command(client, url), env=env, name=client)
             pid = proc.pid
         else:
             s.set_lookup(name.encode())
@@ -205,7 +209,7 @@ class Bench:
                     r["file_cpu"] = usage.ru_utime + usage.ru_stime
                     r["file_ws"], r["file_srv"] = cpu_seconds(self.wineserver), cpu_seconds(self.server)
                     proc.returncode = os.waitstatus_to_exitcode(status)
-            elif client == "plain" and "file_t" not in r:
+            elif client in PLAIN_CLIENTS and "file_t" not in r:
                 text = out.read_text(errors="replace") if out.exists() else ""
                 m = re.search(r"^\{.*\"returned_at\":[0-9.]+\}$", text, re.M)
                 if m:
@@ -224,7 +228,7 @@ class Bench:
             r["curl_bytes"] = int(text[0])
             if r["curl_bytes"] != size:
                 raise RuntimeError("curl got %s of %d bytes" % (text, size))
-        elif client == "plain":
+        elif client in PLAIN_CLIENTS:
             proc.wait(30)
             if r["result"] != "0x00000000":
                 raise RuntimeError("plain_download answered %s" % r["result"])
@@ -265,9 +269,9 @@ class Bench:
         name = "bench-%d-%s-stalled.exe" % (self.runs, client)
         s.set_download(name, size=8 * MIB, stall_after=0, stall_seconds=seconds + 30)
         tail = LogTail(s.dir / "requests.jsonl")
-        if client == "plain":
-            proc, _ = s.popen(["wine", PLAIN_EXE, "https://127.0.0.1/downloads_ls/" + name, PLAIN_TARGET],
-                              env={"WINEDEBUG": "-all"}, name="plain")
+        if client in PLAIN_CLIENTS:
+            proc, _ = s.popen(plain_command(client, "https://127.0.0.1/downloads_ls/" + name),
+                              env={"WINEDEBUG": "-all"}, name=client)
         else:
             s.set_lookup(name.encode())
             proc = s.start_installer("/i", env={"WINEDEBUG": "-all"}).popen
@@ -437,6 +441,10 @@ class Bench:
 
 # ---- figures and printing ------------------------------------------------------------------------
 
+def plain_command(client, url):
+    return ["wine", PLAIN_EXE, url, PLAIN_TARGET] + (["--marquee"] if client == "marquee" else [])
+
+
 def median(values):
     values = [v for v in values if v is not None]
     return statistics.median(values) if values else None
@@ -536,10 +544,11 @@ def main():
         results["paints"] = paints
         loads = b.dll_loads()
 
-        small = {"curl": [], "plain": [], "installer": []}
-        orders = [("curl", "plain", "installer"), ("installer", "curl", "plain"), ("plain", "installer", "curl")]
+        clients = ("curl", "plain", "marquee", "installer")
+        small = {c: [] for c in clients}
+        orders = [clients[i:] + clients[:i] for i in range(len(clients))]
         for i in range(args.reps):
-            for client in orders[i % 3]:
+            for client in orders[i % len(orders)]:
                 small[client].append(b.download(client, 64 * MIB))
         results["64"] = small
 
@@ -548,13 +557,13 @@ def main():
         results["throttled"] = throttled
         counts_slow = b.repaint_counts(throttle_size, throttle_rate)
         counts_fast = b.repaint_counts(64 * MIB, None)
-        stalled = {c: b.stalled_cpu(c) for c in ("plain", "installer")}
+        stalled = {c: b.stalled_cpu(c) for c in ("plain", "marquee", "installer")}
 
         big = None
         if not args.no_big:
-            big = {"curl": [], "plain": [], "installer": []}
+            big = {c: [] for c in clients}
             for i in range(args.big_reps):
-                for client in orders[i % 3]:
+                for client in orders[i % len(orders)]:
                     big[client].append(b.download(client, GIB))
         results["1024"] = big
         b_tls = b.tls_libraries
@@ -581,7 +590,8 @@ def main():
             "CPU/plain", "wsrv s/GiB"))
         p("   (CPU: the client's Unix process, all its threads; wsrv: the prefix's wineserver; both over the same")
         p("   interval as the file time, from /proc/<pid>/stat, curl's from its rusage at exit)")
-        for c, title in (("curl", "curl (native)"), ("plain", "plain_download.exe"), ("installer", "MORVELTSetup.exe /i")):
+        for c, title in (("curl", "curl (native)"), ("plain", "plain_download.exe"), ("marquee", "plain_dl --marquee"),
+                         ("installer", "MORVELTSetup.exe /i")):
             f = figs[c]
             p("%-20s %3d %9s %8s %15s %7s %10s %9s %11s %10s %9s" % (
                 title, f["n"], fmt(f["server_s"]), fmt(f["file_s"]), "%.2f-%.2f" % f["spread"], fmt(f["mib_s"], "%.0f"),
@@ -590,7 +600,8 @@ def main():
                 fmt(ratio(f["cpu_gib"], figs["plain"]["cpu_gib"]), "%.2fx"), fmt(f["ws_gib"])))
         fp, fi, fc = figs["plain"], figs["installer"], figs["curl"]
         p("   busy over the transfer, in % of one core (client / wineserver / test server):")
-        for c, title in (("curl", "curl"), ("plain", "plain_download"), ("installer", "installer")):
+        for c, title in (("curl", "curl"), ("plain", "plain_download"), ("marquee", "  --marquee"),
+                         ("installer", "installer")):
             f = figs[c]
             p("     %-15s %4.0f%% / %3.0f%% / %3.0f%%" % (title, 100 * f["core"], 100 * f["ws_core"], 100 * f["srv_core"]))
         if max(fc["core"], fc["srv_core"]) < 0.9:
@@ -613,11 +624,20 @@ def main():
             stalled["installer"]["cpu_per_s"], idle_gib))
         p("     without it the installer's CPU is %.2f s/GiB, %.2fx plain_download." % (
             fi["cpu_gib"] - idle_gib, ratio(fi["cpu_gib"] - idle_gib, fp["cpu_gib"])))
+        fm = figs["marquee"]
+        p("   the platform's marquee alone (plain_download --marquee: the installer's bar, nothing else, in a window")
+        p("     of its size) costs %.3f CPU s/s while it waits and makes the download %.2fx plain_download; the" % (
+            stalled["marquee"]["cpu_per_s"], ratio(fm["file_s"], fp["file_s"])))
+        p("     installer against it: %.2fx file time, %.2fx CPU per GiB (what the installer adds beyond the animation)."
+          % (ratio(fi["file_s"], fm["file_s"]), ratio(fi["cpu_gib"], fm["cpu_gib"])))
         if label == "1 GiB":
             big_ratio = ratio(fi["file_s"], fp["file_s"])
             p("   TARGET 1 GiB download <= %.2fx plain_download: %.2fx, %s (server side %.2fx)" % (
                 TARGET_BIG_DOWNLOAD, big_ratio, verdict(big_ratio, TARGET_BIG_DOWNLOAD),
                 ratio(fi["server_s"], fp["server_s"])))
+            own = ratio(fi["file_s"], fm["file_s"])
+            p("     beyond the platform's marquee: %.2fx plain_download --marquee, %s" % (
+                own, verdict(own, TARGET_BIG_DOWNLOAD)))
 
     # 2b: CPU at a throttled rate, where the service calls back per chunk.
     tp, ti = download_figures(results["throttled"]["plain"]), download_figures(results["throttled"]["installer"])
@@ -736,6 +756,10 @@ def main():
                           download_figures(results["1024"]["plain"])["file_s"])
         p("   1 GiB download <= %.2fx plain_download: %.2fx, %s" % (TARGET_BIG_DOWNLOAD, big_ratio,
                                                                    verdict(big_ratio, TARGET_BIG_DOWNLOAD)))
+        own = ratio(download_figures(results["1024"]["installer"])["file_s"],
+                    download_figures(results["1024"]["marquee"])["file_s"])
+        p("     against plain_download with the same marquee (the platform's animation in both): %.2fx, %s" % (
+            own, verdict(own, TARGET_BIG_DOWNLOAD)))
     else:
         p("   1 GiB download <= %.2fx plain_download: not measured (--no-big)" % TARGET_BIG_DOWNLOAD)
     p()
