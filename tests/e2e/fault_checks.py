@@ -8,7 +8,6 @@ nothing but what the download service and the fakes' logs account for, and delet
 import os
 import re
 import time
-from pathlib import Path
 
 import net_support as net
 from install_support import (CAPTION, DOWNLOAD_FAILED, FAILING_PACKAGE, INSTALL_BUTTON, INSTALLING, NOT_INSTALLED,
@@ -137,19 +136,6 @@ WINE_OWN = re.compile(r"^(fakes/log/|e2e/|users/[^/]+/AppData/Local/Microsoft/Wi
                       r"INetCookies|Temporary Internet Files)/|users/[^/]+/(Temp/)?\.?wine|windows/|Downloads/MORVELTSetup\.exe$)",
                       re.I)
 
-def drive_files(s):
-    """Every file under the prefix's C: drive, as relative paths with their sizes."""
-    root = s.prefix / "drive_c"
-    out = {}
-    for folder, _, files in os.walk(root):
-        for f in files:
-            p = Path(folder) / f
-            try:
-                out[str(p.relative_to(root))] = p.stat().st_size
-            except OSError:
-                pass
-    return out
-
 
 class ServerFaultCase(InstallCase):
     """One installer process, a click an attempt; the package fake fails (code 3) and installs
@@ -159,7 +145,7 @@ class ServerFaultCase(InstallCase):
         s.set_download("*", file=s.fake("package_fake.exe"))
         self.run_ = self.start(s, env=dict(FAILING_PACKAGE, WINEDEBUG=WINEDEBUG))
         s.wait_requests(net.API, 1, timeout=report_within)
-        self.files_at_start = drive_files(s)
+        self.files_at_start = disk(s)
         return self.run_
 
     def attempt(self, s):
@@ -279,7 +265,7 @@ class ServerFaultCase(InstallCase):
         self.assertEqual(c.exit_code, 0)
         self.assertLess(c.gone_after, limit, "gone %.2f s after Yes" % c.gone_after)
         self.assertFalse(self.package_file(s).exists(), "the package file is deleted on close")
-        after = drive_files(s)
+        after = disk(s)
         created = sorted(p for p in set(after) - set(self.files_at_start) if not WINE_OWN.match(p.replace(os.sep, "/")))
         self.assertEqual(created, [], "files created in C:")
         gone = sorted(p for p in set(self.files_at_start) - set(after) if not WINE_OWN.match(p.replace(os.sep, "/")))

@@ -1062,7 +1062,11 @@ class Session:
 
 class ScenarioCase(unittest.TestCase):
     """Every scenario class's base: session() opens a Session that ends with the test, after
-    prepare(s), what each session of the class starts with."""
+    prepare(s), what each session of the class starts with; run_attempt(s, switches) starts the
+    installer and waits for the attempt's outcome."""
+
+    # Wine's trace channels for the installer of run_attempt.
+    ATTEMPT_TRACE = "-all"
 
     def session(self, **options):
         s = self.enterContext(Session(self, **options))
@@ -1074,6 +1078,32 @@ class ScenarioCase(unittest.TestCase):
 
     def click_install(self, s):
         click_install(s)
+
+    def run_attempt(self, s, *args, env=None, timeout=60):
+        """Starts the installer with the switches (default "/i") and waits for wait_outcome.
+        Returns (the installer process, the outcome, the main window)."""
+        knobs = {"WINEDEBUG": self.ATTEMPT_TRACE}
+        knobs.update(env or {})
+        app = s.start_installer(*(args or ("/i",)), env=knobs)
+        outcome, window = wait_outcome(s, timeout)
+        return app, outcome, window
+
+
+def wait_outcome(s, timeout=60):
+    """Waits until the attempt has ended: 'installed' (the launch button), 'failed' (the button
+    enabled again) or 'question' (a message box is up). Returns (outcome, window)."""
+    def ended():
+        boxes = s.msgboxes()
+        if boxes:
+            return ("question", s.main_window())
+        w = s.main_window(visible=False)
+        button = s.control(w, cls="Button")
+        if button and button["text"] == "Close and Launch MORVELT":
+            return ("installed", w)
+        if button and button["enabled"] and s.requests("/index.php"):
+            return ("failed", w)
+        return None
+    return s.wait_for(ended, timeout, interval=0.3, what="the end of the attempt")
 
 
 def click_install(s):

@@ -297,23 +297,6 @@ def serve_package(s, **faults):
     s.set_download(PACKAGE, file=s.fake("package_fake.exe"), **faults)
 
 
-def wait_outcome(s, timeout=60):
-    """Waits until the attempt has ended: 'installed' (the launch button), 'failed' (the button
-    enabled again) or 'question' (a message box is up). Returns (outcome, window)."""
-    def ended():
-        boxes = s.msgboxes()
-        if boxes:
-            return ("question", s.main_window())
-        w = s.main_window(visible=False)
-        button = s.control(w, cls="Button")
-        if button and button["text"] == "Close and Launch MORVELT":
-            return ("installed", w)
-        if button and button["enabled"] and s.requests("/index.php"):
-            return ("failed", w)
-        return None
-    return s.wait_for(ended, timeout, interval=0.3, what="the end of the attempt")
-
-
 def report_types(s):
     return [int(r["query"]["type"]) for r in s.reports()]
 

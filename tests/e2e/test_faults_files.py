@@ -11,11 +11,11 @@ import unittest
 
 import fault_table
 import net_support as net
-from install_support import (
-    ABORT_QUESTION, CONNECTING, DOWNLOAD_FAILED, INSTALLED, INSTALLING, LAUNCH_BUTTON, NOT_INSTALLED, PACKAGE,
-    PBST_ERROR, InstallCase, field, request_kind, with_brief)
+from harness import wait_outcome
+from install_support import (CONNECTING, DOWNLOAD_FAILED, INSTALLED, LAUNCH_BUTTON, PBST_ERROR, InstallCase,
+                             request_kind)
 from restart_support import (DEFAULT_RESTART_QUESTION, QUORBIN, RESTART_LOOK, RestartLookChecks, install_previous, lock,
-                             pending_deletions, script_bytes, script_path, startup_folder, tree, wait_outcome,
+                             pending_deletions, script_bytes, script_path, startup_folder, tree,
                              write_file)
 
 LOCKED = QUORBIN + "\\Vesk\\data\\cache.bin"

@@ -16,7 +16,7 @@ import unittest
 import fault_table
 import install_support as inst
 import net_support as net
-from fault_checks import WINE_OWN, WINEDEBUG, ServerFaultCase, drive_files
+from fault_checks import WINE_OWN, WINEDEBUG, ServerFaultCase, disk
 from install_support import FAILING_PACKAGE
 from product import BAND, FACE
 
@@ -224,7 +224,7 @@ class TestSilentServer(ServerFaultCase):
         s = self.closing_session()
         row = fault_table.Row(self, "server accepts connections, never answers")
         s.set_silent(True)
-        self.files_at_start = drive_files(s)
+        self.files_at_start = disk(s)
         self.run_ = self.start(s, "/i", env=dict(FAILING_PACKAGE, WINEDEBUG=WINEDEBUG))
         t0 = time.monotonic()
         # SetupStarted and InstallStarted each hold a connection; the lookup never begins.
@@ -285,7 +285,7 @@ class TestSilentServer(ServerFaultCase):
         row2.seen("'Connecting to MORVELT Server...' while the lookup waits; abort: gone %.2f s after Yes, "
                   "report type 7 comp=-1 received; no download" % c.gone_after)
 
-        after = drive_files(s)
+        after = disk(s)
         created = sorted(p for p in set(after) - set(self.files_at_start) if not WINE_OWN.match(p.replace(os.sep, "/")))
         self.assertEqual(created, [], "files created in C:")
         self.assertEqual(lookup["target"].split("&r=")[1].split("&")[0], "18467")

@@ -7,11 +7,11 @@ import re
 import shutil
 import unittest
 
-from harness import INSTALLER_WIN_PATH, ScenarioCase, installer_path
+from harness import INSTALLER_WIN_PATH, ScenarioCase, installer_path, wait_outcome
 from restart_support import (COMPONENTS, close_window, DEFAULT_RESTART_QUESTION, PRODUCT_KEY, QUORBIN, TRACE, UNINSTALLERS,
                              UNINSTALLING, cmd_script, install_previous, pending_deletions, registered_value,
                              report_types, script_path, serve_package, status_line_pixels, status_texts, tree,
-                             wait_outcome, write_file)
+                             write_file)
 
 OTHER = "C:\\Program Files (x86)\\Other"
 DECOY = "C:\\Decoy"
@@ -30,15 +30,10 @@ def lines(log, event):
 
 
 class RemovalCase(ScenarioCase):
+    ATTEMPT_TRACE = TRACE
+
     def prepare(self, s):
         serve_package(s)
-
-    def run_attempt(self, s, *args, env=None, timeout=60):
-        knobs = {"WINEDEBUG": TRACE}
-        knobs.update(env or {})
-        app = s.start_installer(*(args or ("/i",)), env=knobs)
-        outcome, window = wait_outcome(s, timeout)
-        return app, outcome, window
 
     def assertNoRestartPath(self, s):
         self.assertFalse(s.exists(script_path(s)), "no resume script")

@@ -11,11 +11,11 @@ import shutil
 import time
 import unittest
 
-from harness import INSTALLER_WIN_PATH, MAIN_CLASS, ScenarioCase, Session, installer_path
+from harness import INSTALLER_WIN_PATH, MAIN_CLASS, ScenarioCase, Session, installer_path, wait_outcome
 from restart_support import (DEFAULT_RESTART_QUESTION, QUORBIN, RESTART_LOOK, TRACE,
                              RestartLookChecks, answer, close_window, install_previous, lock, pending_deletions,
                              post_install_command, report_types, script_bytes, script_path, serve_package,
-                             start_restricted, status_texts, temp_folder, tree, wait_outcome, windows_processes,
+                             start_restricted, status_texts, temp_folder, tree, windows_processes,
                              write_file)
 
 LOCKED = QUORBIN + "\\Vesk\\data\\cache.bin"
@@ -23,6 +23,8 @@ INSTALLER_ANSI = INSTALLER_WIN_PATH.encode("ascii")
 
 
 class RestartCase(RestartLookChecks, ScenarioCase):
+    ATTEMPT_TRACE = TRACE
+
     def prepare(self, s):
         serve_package(s)
 
@@ -31,14 +33,14 @@ class RestartCase(RestartLookChecks, ScenarioCase):
         installer process (or its output path when started from another place) and the question."""
         install_previous(s)
         lock(s, LOCKED)
-        knobs = {"WINEDEBUG": TRACE}
-        knobs.update(env or {})
         if installer:
+            knobs = {"WINEDEBUG": TRACE}
+            knobs.update(env or {})
             p, out = s.popen(["wine", installer] + list(args), env=knobs, name="installer")
+            outcome, w = wait_outcome(s)
         else:
-            app = s.start_installer(*args, env=knobs)
+            app, outcome, w = self.run_attempt(s, *args, env=env)
             p, out = app.popen, app.stdout_path
-        outcome, w = wait_outcome(s)
         self.assertEqual(outcome, "question")
         return p, out, s.wait_msgbox()
 
