@@ -11,9 +11,13 @@ bash scripts/build.sh || exit 1
 
 failed=()
 run() { # name, command...
-  local name=$1; shift
+  local name=$1 began=$SECONDS; shift
   echo "=== $name"
-  if "$@"; then echo "=== $name: ok"; else echo "=== $name: FAILED"; failed+=("$name"); fi
+  if "$@"; then
+    echo "=== $name: ok ($((SECONDS - began)) s)"
+  else
+    echo "=== $name: FAILED ($((SECONDS - began)) s)"; failed+=("$name")
+  fi
 }
 
 run "unit tests (native, sanitizers)" ctest --test-dir build/native --output-on-failure
@@ -40,6 +44,7 @@ if [ -x scripts/e2e.sh ]; then
 fi
 
 echo
+echo "all layers took $SECONDS s"
 if [ ${#failed[@]} -eq 0 ]; then
   echo "ALL TEST LAYERS PASSED"
   exit 0
