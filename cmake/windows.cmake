@@ -58,6 +58,10 @@ function(morvelt_tool_dir dir)
         endif()
         target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
         target_compile_options(${name} PRIVATE -municode -Os -DUNICODE -D_UNICODE -D_WIN32_WINNT=0x0601)
+        # The baselines are built as the installer is, so that no unwinding runtime weighs on them.
+        if(dir STREQUAL "bench")
+            target_compile_options(${name} PRIVATE -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables)
+        endif()
         target_link_options(${name} PRIVATE ${MORVELT_STATIC} -s)
         # Console programs started from a GUI program get a console window under Wine; the
         # fakes stand in for GUI programs. The UI driver and the benchmarks print to a console.
