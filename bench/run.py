@@ -518,7 +518,7 @@ def main():
     parser.add_argument("--no-big", action="store_true", help="skip the 1 GiB downloads")
     parser.add_argument("--reps", type=int, default=5, help="64 MiB downloads per client (default 5)")
     parser.add_argument("--big-reps", type=int, default=2, help="1 GiB downloads per client (default 2)")
-    parser.add_argument("--start-reps", type=int, default=7, help="first-paint runs per program (default 7)")
+    parser.add_argument("--start-reps", type=int, default=21, help="first-paint runs per program (default 21)")
     args = parser.parse_args()
     if os.geteuid() != 0:
         print("bench: needs root for its network namespace", file=sys.stderr)
