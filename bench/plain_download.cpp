@@ -64,8 +64,7 @@ DWORD WINAPI RunDownload(void* parameter) {
 // The installer's bar, alone in a window of the installer's size, animating until the download
 // returns. Returns false when the window or the thread cannot be made.
 bool DownloadUnderMarquee(Download& d) {
-    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&controls);
+    // As in the installer, the manifest's v6 controls register their classes at first use.
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSW cls{};
     cls.lpfnWndProc = DefWindowProcW;

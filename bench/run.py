@@ -9,7 +9,8 @@ prefix, display and loopback HTTPS server (one e2e harness Session):
    wineserver's and the test server's CPU over the same interval beside it;
 3. invalidations and status-line paints during a download, from Wine's trace of the installer,
    against the bounds (main line once per whole percent, detail line once per 3 s);
-4. process start to first paint of the installer vs bench/bare_window.exe;
+4. process start to first paint of the installer vs bench/bare_window.exe (alone, and with the
+   installer's child controls: --controls);
 5. the executable's size and import list: the DLLs loaded at start and those loaded at first use,
    with what Wine loaded by the first paint.
 Each of the targets (size <= 100 KB, first paint <= 1.2x, 1 GiB download <= 1.10x) is printed next
@@ -52,6 +53,8 @@ PLAIN_EXE = "C:\\bench\\plain_download.exe"
 # plain_download alone, and with the installer's marquee bar animating in a window of its own
 # while it downloads: the platform's share of the window's cost.
 PLAIN_CLIENTS = ("plain", "marquee")
+# bare_window alone, and with the installer's child controls (the v6 common controls) in it.
+BARE_CLIENTS = ("bare", "controls")
 PAINT_TRACE = "+timestamp,trace+win"
 # The first paint of a 500x330 window: the bare window, or the installer's main window (its
 # children are smaller).
@@ -294,9 +297,10 @@ class Bench:
         s = self.s
         env = {"WINEDEBUG": PAINT_TRACE}
         t0 = time.clock_gettime(time.CLOCK_MONOTONIC_RAW)
-        if client == "bare":
+        if client in BARE_CLIENTS:
             hold = "3000" if shot else "0"
-            proc, out = s.popen(["wine", BARE_EXE, hold], env=env, name="bare")
+            proc, out = s.popen(["wine", BARE_EXE, hold] + (["--controls"] if client == "controls" else []),
+                                env=env, name=client)
             app = None
         else:
             app = s.start_installer(env=env)
@@ -332,7 +336,7 @@ class Bench:
             image = s.screenshot("first-paint-%s" % client, settle=True)
             result["shot"] = str(image.path)
             result["pixels_ok"] = self._painted(image, client)
-        if client == "bare":
+        if client in BARE_CLIENTS:
             proc.wait(15)
             m = re.search(r"first_paint_ms=([0-9.]+)", out.read_text(errors="replace"))
             result["self_reported_s"] = float(m.group(1)) / 1000 if m else None
@@ -369,6 +373,9 @@ class Bench:
         if client == "bare":
             # One rectangle with the default pen and brush at the screen origin.
             return image.pixel(0, 0) == (0, 0, 0) and image.count((1, 1, 499, 329), (255, 255, 255)) == 498 * 328
+        if client == "controls":
+            # The same rectangle, around and between the controls.
+            return image.pixel(0, 0) == (0, 0, 0) and image.count((1, 1, 499, 329), (255, 255, 255)) > 498 * 328 // 2
         # The title band of the centred window.
         return image.count((0, 0, image.width, image.height), TITLE_BAND) > 400 * 20
 
@@ -535,11 +542,13 @@ def main():
         # installer loads DLLs the bare window does not (WinHTTP, COM, the v6 controls): it starts once too.
         b.download("plain", MIB)
         b.first_paint("bare")
+        b.first_paint("controls")
         b.first_paint("installer")
 
-        paints = {"bare": [], "installer": []}
+        starters = ("bare", "controls", "installer")
+        paints = {c: [] for c in starters}
         for i in range(args.start_reps):
-            for client in (("bare", "installer") if i % 2 == 0 else ("installer", "bare")):
+            for client in starters[i % 3:] + starters[:i % 3]:
                 paints[client].append(b.first_paint(client, shot=(i == 0)))
         results["paints"] = paints
         loads = b.dll_loads()
@@ -705,7 +714,9 @@ def main():
     p("   BeginPaint of the 500x330 window; WINEDEBUG=%s for both)" % PAINT_TRACE)
     p("%-20s %3s %9s %15s %8s %13s %13s %8s" % ("program", "n", "median s", "spread s", "ratio", "Wine start s",
                                                  "own part s", "pixels"))
+    pc = [r["first_paint_s"] for r in results["paints"]["controls"]]
     for title, values, runs in (("bare_window.exe", pb, results["paints"]["bare"]),
+                                ("  --controls", pc, results["paints"]["controls"]),
                                 ("MORVELTSetup.exe", pi, results["paints"]["installer"])):
         shot = [r for r in runs if "pixels_ok" in r][0]
         p("%-20s %3d %9.3f %15s %8s %13.3f %13.3f %8s" % (
@@ -715,13 +726,15 @@ def main():
     paint_ratio = ratio(median(pi), median(pb))
     p("   TARGET first paint <= %.2fx bare_window: %.2fx, %s" % (TARGET_FIRST_PAINT, paint_ratio,
                                                                  verdict(paint_ratio, TARGET_FIRST_PAINT)))
+    controls_ratio = ratio(median(pi), median(pc))
+    p("     against bare_window --controls (the installer's five child controls, v6 common controls, nothing else):")
+    p("     %.2fx; the controls alone make a bare window %.2fx." % (controls_ratio, ratio(median(pc), median(pb))))
     p("   'Wine start' = spawn to the process's first trace line (user32 loaded); 'own part' = from there to the paint.")
     selfrep = median([r.get("self_reported_s") for r in results["paints"]["bare"]])
     face = median([r.get("face_s") for r in results["paints"]["installer"]])
     p("   the installer's face paint, from that BeginPaint to its first child's: median %s s." % fmt(face, "%.3f"))
     p("   bare_window's own figure (GetProcessTimes creation to first WM_PAINT): median %.3f s." % selfrep)
-    p("   screenshots: %s, %s" % ([r for r in results["paints"]["bare"] if "shot" in r][0]["shot"],
-                                   [r for r in results["paints"]["installer"] if "shot" in r][0]["shot"]))
+    p("   screenshots: %s" % ", ".join([r for r in results["paints"][c] if "shot" in r][0]["shot"] for c in ("bare", "controls", "installer")))
     p("   limits: Wine's process start (loader, DLL loading, wineserver round trips); the installer loads more")
     p("   DLLs (its imports below) and creates its controls before its first paint; ms stamps; load.")
 
@@ -751,6 +764,8 @@ def main():
                                                       verdict(exe.stat().st_size, TARGET_SIZE)))
     p("   first paint <= %.1fx bare_window: %.2fx, %s" % (TARGET_FIRST_PAINT, paint_ratio,
                                                           verdict(paint_ratio, TARGET_FIRST_PAINT)))
+    p("     against bare_window with the same controls: %.2fx, %s" % (controls_ratio,
+                                                                   verdict(controls_ratio, TARGET_FIRST_PAINT)))
     if results["1024"]:
         big_ratio = ratio(download_figures(results["1024"]["installer"])["file_s"],
                           download_figures(results["1024"]["plain"])["file_s"])
