@@ -107,24 +107,40 @@ class Namespace:
 class Display:
     """Xvfb inside a namespace; its display number is whatever it found free."""
 
-    def __init__(self, ns, screen=SCREEN):
+    def __init__(self, ns, screen=SCREEN, attempts=3):
+        # Two sessions starting together can race for the same free display number (the lock
+        # file in /tmp is shared across namespaces); the loser exits at once. Another try finds
+        # the next number.
+        errors = []
+        for _ in range(attempts):
+            number, error = self._start(ns, screen)
+            if number:
+                self.name = ":" + number
+                return
+            errors.append(error)
+        raise RuntimeError("Xvfb did not start: %s" % " | ".join(errors))
+
+    def _start(self, ns, screen):
         read_end, write_end = os.pipe()
-        self.proc = subprocess.Popen(
-            ns.cmd(["Xvfb", "-displayfd", str(write_end), "-screen", "0", screen, "-nolisten", "tcp", "-noreset"]),
-            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        number = b""
-        deadline = time.monotonic() + 15
-        with os.fdopen(read_end, "rb", buffering=0) as r:
-            while not number.endswith(b"\n") and time.monotonic() < deadline:
-                chunk = r.read(16)
-                if not chunk:
-                    break
-                number += chunk
-        if not number.strip():
+        with tempfile.TemporaryFile() as err:
+            self.proc = subprocess.Popen(
+                ns.cmd(["Xvfb", "-displayfd", str(write_end), "-screen", "0", screen, "-nolisten", "tcp", "-noreset"]),
+                pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=err)
+            os.close(write_end)
+            number = b""
+            deadline = time.monotonic() + 15
+            with os.fdopen(read_end, "rb", buffering=0) as r:
+                while not number.endswith(b"\n") and time.monotonic() < deadline:
+                    chunk = r.read(16)
+                    if not chunk:
+                        break
+                    number += chunk
+            if number.strip():
+                return number.decode().strip(), None
             self.proc.kill()
-            raise RuntimeError("Xvfb did not start")
-        self.name = ":" + number.decode().strip()
+            self.proc.wait(5)
+            err.seek(0)
+            return None, err.read().decode(errors="replace").strip()[-300:] or "no output"
 
     def stop(self):
         if self.proc.poll() is None:

@@ -194,6 +194,11 @@ class InstallCase(ScenarioCase):
             return state if predicate(*state) else None
         return s.wait_for(probe, timeout, interval=0.15, what=what)
 
+    def wait_installed(self, s, timeout=40, what="the installed state"):
+        """Waits for the installed look: the launch button, enabled. The worker names the button
+        before it ends the attempt and enables it last, so the name alone comes too early."""
+        return self.wait_ui(s, lambda w, b, p: b["text"] == LAUNCH_BUTTON and b["enabled"], timeout, what)
+
     def wait_attempt_over(self, s, timeout=40):
         """Waits for the final state of an attempt: the button enabled and the bar without marquee."""
         return self.wait_ui(s, lambda w, b, p: b["enabled"] and not p["marquee"], timeout, "the attempt to end")

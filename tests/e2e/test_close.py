@@ -11,7 +11,7 @@ import unittest
 from urllib.parse import unquote
 
 from install_support import (
-    ABORT_QUESTION, DOWNLOAD_FAILED, INSTALLED, LAUNCH_BUTTON, NOT_INSTALLED, PACKAGE, RESTART_LOOK,
+    ABORT_QUESTION, DOWNLOAD_FAILED, INSTALLED, NOT_INSTALLED, PACKAGE, RESTART_LOOK,
     RESUME_SCRIPT, InstallCase, abort_detail, request_kind)
 from product import DEFAULT_RESTART_QUESTION
 
@@ -83,7 +83,7 @@ class TestCloseRequest(InstallCase):
         s = self.closing_session()
         self.serve_package(s)
         run = self.start(s, "/i")
-        self.wait_ui(s, lambda w, b, p: b["text"] == LAUNCH_BUTTON and b["enabled"], 40, "the installed state")
+        self.wait_installed(s, 40)
         self.assertEqual(run.statuses()[-1], INSTALLED)
         package = self.package_file(s)
         self.assertTrue(package.exists())

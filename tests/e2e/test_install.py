@@ -2,15 +2,13 @@
 package and the next attempt, the package's own setup window, a running product, and the switches
 that run an attempt by themselves."""
 
-import math
 import re
 import time
 import unittest
-from urllib.parse import unquote
 
 from install_support import (
-    CLOSE_PRODUCT, CONNECTING, DOWNLOAD_FAILED, INSTALL_BUTTON, INSTALLED, INSTALLING, LAUNCH_BUTTON,
-    NOT_INSTALLED, PACKAGE, PBST_ERROR, PBST_NORMAL, PRODUCT_DIR, PRODUCT_EXE, RESTART_LOOK, RESUME_SCRIPT,
+    CLOSE_PRODUCT, CONNECTING, DOWNLOAD_FAILED, INSTALL_BUTTON, INSTALLED, INSTALLING, NOT_INSTALLED,
+    PACKAGE, PBST_ERROR, PBST_NORMAL, PRODUCT_DIR, PRODUCT_EXE, RESTART_LOOK, RESUME_SCRIPT,
     SUCCESS_RESTART_QUESTION, WM_APP, InstallCase, compress_downloads, field, request_kind, with_brief)
 from install_support import bar_end_colour, filled
 from product import UUID
@@ -47,7 +45,7 @@ class TestCleanInstall(InstallCase):
         time.sleep(0.3)
         s.screenshot("installing", settle=False)  # the marquee moves, so two shots never agree
 
-        w, b, p = self.wait_ui(s, lambda w, b, p: b["text"] == LAUNCH_BUTTON, 30, "the launch button")
+        w, b, p = self.wait_installed(s, 30)
         self.assertTrue(b["enabled"])
         self.assertFinalBar(p, PBST_NORMAL, run)
         self.assertTrue(w["visible"])
@@ -212,7 +210,7 @@ class TestRunningProduct(InstallCase):
             self.assertNotIn(4, self.kinds(s, before))
             self.stop_product(s)
             s.press("OK")
-            w, b, p = self.wait_ui(s, lambda w, b, p: b["text"] == LAUNCH_BUTTON, 40, "the installed state")
+            w, b, p = self.wait_installed(s, 40)
             self.assertFinalBar(p, PBST_NORMAL, run)
             self.assertEqual([k for k in self.kinds(s, before) if k != 1], [0, "lookup", "download", 2, 3])
             self.assertIn("started cmdline=[ /S]", self.package_log(s))
@@ -228,7 +226,7 @@ class TestSwitches(InstallCase):
         s = self.session()
         self.serve_package(s)
         run = self.start(s, "/i", env={"MORVELT_FAKE_DELAY_MS": "500"})
-        w, b, p = self.wait_ui(s, lambda w, b, p: b["text"] == LAUNCH_BUTTON, 40, "the installed state")
+        w, b, p = self.wait_installed(s, 40)
         self.assertTrue(b["enabled"])
         time.sleep(1.0)
         self.assertTrue(run.app.running, "without /l the window waits for the user")
@@ -255,7 +253,7 @@ class TestSwitches(InstallCase):
         s.set_lookup(PACKAGE.encode(), delay=0.4)
         # No download is served: the package must come from the temporary folder.
         run = self.start(s, "/c", env={"MORVELT_FAKE_DELAY_MS": "500"})
-        w, b, p = self.wait_ui(s, lambda w, b, p: b["text"] == LAUNCH_BUTTON, 40, "the installed state")
+        w, b, p = self.wait_installed(s, 40)
         self.assertWorkerSequence(s, [0, "lookup", 3])  # the lookup still runs; no download, no DownloadFinished
         self.assertIn("started cmdline=[ /S]", self.package_log(s))
         self.assertEqual(compress_downloads(run.statuses()), [CONNECTING, INSTALLING, INSTALLED])
@@ -269,7 +267,7 @@ class TestSwitches(InstallCase):
         self.plant_package(s, planted, recorded_as=s.fake("package_fake.exe").read_bytes())
         self.serve_package(s)
         run = self.start(s, "/c", env={"MORVELT_FAKE_DELAY_MS": "500"})
-        self.wait_ui(s, lambda w, b, p: b["text"] == LAUNCH_BUTTON, 60, "the installed state")
+        self.wait_installed(s, 60)
         self.assertWorkerSequence(s, [0, "lookup", "download", 2, 3])
         self.assertIn("started cmdline=[ /S]", self.package_log(s))
         self.assertEqual(self.package_file(s).read_bytes(), s.fake("package_fake.exe").read_bytes())
