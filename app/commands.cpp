@@ -121,9 +121,10 @@ void HandleCloseRequest(HWND window, WPARAM wParam, LPARAM lParam) {
     wchar_t abortDetail[kExtraUnits] = {};
     if (code == AbortedDuringDownload && status) {
         status->abortRequested = true;
-        FormatAbortExtra(abortDetail,
-                         AbortSpeed(status->totalBytes, status->fraction, status->createdAt, NowSeconds()),
-                         status->lastPercent);
+        // An extra that did not fit stays empty: the abort is reported without its figures.
+        static_cast<void>(FormatAbortExtra(
+            abortDetail, AbortSpeed(status->totalBytes, status->fraction, status->createdAt, NowSeconds()),
+            status->lastPercent));
     }
     AwaitWorkerQuiet(kWorkerQuietMs);
     ReportEventWithin(code, code == AbortedDuringDownload ? abortDetail : nullptr,

@@ -18,7 +18,7 @@ size_t WidenBytes(const char* bytes, wchar_t* wide, size_t wideUnits);
 
 // Formats the download URL; an empty text and -1 when it does not fit or the name would leave
 // the folder (the download service then refuses the empty address).
-int BuildDownloadUrl(wchar_t* url, const wchar_t* downloadHost, const wchar_t* widenedName);
+[[nodiscard]] int BuildDownloadUrl(wchar_t* url, const wchar_t* downloadHost, const wchar_t* widenedName);
 
 // Whether the file the download service left is the whole package. The service may call a
 // transfer done although the connection ended before the announced size had arrived (Wine's

@@ -10,7 +10,7 @@ bool LookupPackageName(char* packageName) {
     VendorRequest r;
     if (!OpenVendorConnection(r)) return false;
     wchar_t target[kTargetUnits];
-    BuildLookupTarget(target, NextRandom());
+    static_cast<void>(BuildLookupTarget(target, NextRandom())); // a number and fixed text: it fits
     if (SendVendorGet(r, target) != ExchangeResult::Received) return false;
 
     LookupBody body(packageName);
@@ -37,7 +37,7 @@ bool DownloadPackage(const char* packageName, const wchar_t* packagePath, Downlo
         wchar_t* widened = reinterpret_cast<wchar_t*>(wide.get());
         WidenBytes(packageName, widened, length + 1);
         // A name too long for the address leaves it empty, and the download service refuses it.
-        BuildDownloadUrl(url, kDownloadHost, widened);
+        static_cast<void>(BuildDownloadUrl(url, kDownloadHost, widened));
     }
     if (URLDownloadToFileW(nullptr, url, packagePath, 0, progress) != S_OK) return false;
     WIN32_FILE_ATTRIBUTE_DATA file{};

@@ -27,11 +27,12 @@ int NextRandom();
 int RandomStep(uint32_t& state);
 
 // The report's request target; extras (or nullptr) are appended unchanged behind the type.
-int BuildReportTarget(wchar_t* out, int r, const wchar_t* sessionId, EventCode code, const wchar_t* extras);
+[[nodiscard]] int BuildReportTarget(wchar_t* out, int r, const wchar_t* sessionId, EventCode code,
+                                    const wchar_t* extras);
 
-int BuildLookupTarget(wchar_t* out, int r);
+[[nodiscard]] int BuildLookupTarget(wchar_t* out, int r);
 
 // "&speed=%10.3f", "&code=%d" and "&speed=%10.3f&comp=%d" into 100 units.
-int FormatSpeedExtra(wchar_t* out, double speedKbPerSec);
-int FormatCodeExtra(wchar_t* out, int32_t code);
-int FormatAbortExtra(wchar_t* out, double speedKbPerSec, int32_t lastPercent);
+[[nodiscard]] int FormatSpeedExtra(wchar_t* out, double speedKbPerSec);
+[[nodiscard]] int FormatCodeExtra(wchar_t* out, int32_t code);
+[[nodiscard]] int FormatAbortExtra(wchar_t* out, double speedKbPerSec, int32_t lastPercent);

@@ -21,7 +21,8 @@ void ReportEvent(EventCode code, const wchar_t* extras) {
     VendorRequest r;
     if (!OpenVendorConnection(r)) return;
     wchar_t target[kTargetUnits];
-    BuildReportTarget(target, NextRandom(), g_setup.sessionId, code, extras);
+    // All or nothing: a target that did not fit is empty, and the server refuses the request.
+    static_cast<void>(BuildReportTarget(target, NextRandom(), g_setup.sessionId, code, extras));
     if (SendVendorGet(r, target) != ExchangeResult::Received) return;
     // Drain the answer; nobody reads it. Without a buffer the same bytes would be offered
     // again on every pass, so the drain ends there rather than spin.

@@ -171,7 +171,8 @@ bool ObtainPackage(HWND window, DownloadStatus* status) {
     status->CollapseLayout();
     if (freshDownload) {
         wchar_t extra[kExtraUnits];
-        FormatSpeedExtra(extra, DownloadFinishedSpeed(status->totalBytes.load(), startTime, NowSeconds()));
+        static_cast<void>(FormatSpeedExtra(
+            extra, DownloadFinishedSpeed(status->totalBytes.load(), startTime, NowSeconds())));
         Report(DownloadFinished, extra);
     }
     return true;
@@ -211,7 +212,7 @@ Installation InstallPackage(HWND window, DownloadStatus* status) {
 void ShowOutcome(HWND window, DownloadStatus* status, int32_t exitCode) {
     if (exitCode != 0) {
         wchar_t extra[kExtraUnits];
-        FormatCodeExtra(extra, exitCode);
+        static_cast<void>(FormatCodeExtra(extra, exitCode));
         Report(InstallFailed, extra);
         ShowNotInstalled();
     } else {

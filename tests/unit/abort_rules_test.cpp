@@ -23,7 +23,7 @@ TEST(AbortReport, EventByStage) {
 std::wstring AbortExtra(uint32_t totalBytes, double fraction, int64_t createdAt, int64_t now,
                         int32_t lastPercent) {
     wchar_t out[kExtraUnits];
-    FormatAbortExtra(out, AbortSpeed(totalBytes, fraction, createdAt, now), lastPercent);
+    EXPECT_GE(FormatAbortExtra(out, AbortSpeed(totalBytes, fraction, createdAt, now), lastPercent), 0);
     return out;
 }
 

@@ -39,9 +39,9 @@ TEST(DownloadUrl, FixedPrefixThenTheNameUnchanged) {
     EXPECT_GT(BuildDownloadUrl(url, L"download.example", L"MORVELT_2.0.exe"), 0);
     EXPECT_STREQ(url, L"https://download.example/downloads_ls/MORVELT_2.0.exe");
     // No escaping by the installer: blanks, line feeds and percent signs go in as they are.
-    BuildDownloadUrl(url, L"127.0.0.1", L"my pkg%20%d.exe\n");
+    EXPECT_GE(BuildDownloadUrl(url, L"127.0.0.1", L"my pkg%20%d.exe\n"), 0);
     EXPECT_STREQ(url, L"https://127.0.0.1/downloads_ls/my pkg%20%d.exe\n");
-    BuildDownloadUrl(url, L"127.0.0.1", L"caf\u00E9.exe");
+    EXPECT_GE(BuildDownloadUrl(url, L"127.0.0.1", L"caf\u00E9.exe"), 0);
     EXPECT_STREQ(url, L"https://127.0.0.1/downloads_ls/caf\u00E9.exe");
 }
 

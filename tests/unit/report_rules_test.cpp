@@ -92,28 +92,28 @@ TEST(LookupTarget, FixedFieldsAroundTheNumber) {
     wchar_t out[kTargetUnits];
     EXPECT_GT(BuildLookupTarget(out, 18467), 0);
     EXPECT_STREQ(out, L"/index.php?option=com_hlvauth&r=18467&morvelt=true&info=true&file=true");
-    BuildLookupTarget(out, 32767);
+    EXPECT_GE(BuildLookupTarget(out, 32767), 0);
     EXPECT_STREQ(out, L"/index.php?option=com_hlvauth&r=32767&morvelt=true&info=true&file=true");
 }
 
 TEST(ExtraFields, SpeedCodeAndAbortForms) {
     wchar_t out[kExtraUnits];
-    FormatSpeedExtra(out, 12.5);
+    EXPECT_GE(FormatSpeedExtra(out, 12.5), 0);
     EXPECT_STREQ(out, L"&speed=    12.500");
-    FormatSpeedExtra(out, 0.0);
+    EXPECT_GE(FormatSpeedExtra(out, 0.0), 0);
     EXPECT_STREQ(out, L"&speed=     0.000");
-    FormatSpeedExtra(out, 123456789.0);
+    EXPECT_GE(FormatSpeedExtra(out, 123456789.0), 0);
     EXPECT_STREQ(out, L"&speed=123456789.000");
-    FormatCodeExtra(out, 10);
+    EXPECT_GE(FormatCodeExtra(out, 10), 0);
     EXPECT_STREQ(out, L"&code=10");
-    FormatCodeExtra(out, -1);
+    EXPECT_GE(FormatCodeExtra(out, -1), 0);
     EXPECT_STREQ(out, L"&code=-1");
     // An exit code with its top bit set is sent as a negative number.
-    FormatCodeExtra(out, static_cast<int32_t>(0xC0000005u));
+    EXPECT_GE(FormatCodeExtra(out, static_cast<int32_t>(0xC0000005u)), 0);
     EXPECT_STREQ(out, L"&code=-1073741819");
-    FormatAbortExtra(out, 12.5, 37);
+    EXPECT_GE(FormatAbortExtra(out, 12.5, 37), 0);
     EXPECT_STREQ(out, L"&speed=    12.500&comp=37");
-    FormatAbortExtra(out, 0.0, -1);
+    EXPECT_GE(FormatAbortExtra(out, 0.0, -1), 0);
     EXPECT_STREQ(out, L"&speed=     0.000&comp=-1");
 }
 

@@ -26,9 +26,9 @@ TEST(DownloadFinished, AverageSpeedOverWholeSeconds) {
     EXPECT_DOUBLE_EQ(DownloadFinishedSpeed(10u << 20, 100, 104), 2560.0);
     EXPECT_DOUBLE_EQ(DownloadFinishedSpeed(25 * 1024, 100, 102), 12.5);
     wchar_t extra[kExtraUnits];
-    FormatSpeedExtra(extra, DownloadFinishedSpeed(25 * 1024, 100, 102));
+    EXPECT_GE(FormatSpeedExtra(extra, DownloadFinishedSpeed(25 * 1024, 100, 102)), 0);
     EXPECT_STREQ(extra, L"&speed=    12.500");
-    FormatSpeedExtra(extra, DownloadFinishedSpeed(10u << 20, 100, 104));
+    EXPECT_GE(FormatSpeedExtra(extra, DownloadFinishedSpeed(10u << 20, 100, 104)), 0);
     EXPECT_STREQ(extra, L"&speed=  2560.000");
 }
 
@@ -36,7 +36,7 @@ TEST(DownloadFinished, NoWholeSecondGivesSpeedZero) {
     EXPECT_EQ(DownloadFinishedSpeed(64u << 20, 100, 100), 0.0);
     EXPECT_EQ(DownloadFinishedSpeed(64u << 20, 100, 90), 0.0);
     wchar_t extra[kExtraUnits];
-    FormatSpeedExtra(extra, DownloadFinishedSpeed(64u << 20, 100, 100));
+    EXPECT_GE(FormatSpeedExtra(extra, DownloadFinishedSpeed(64u << 20, 100, 100)), 0);
     EXPECT_STREQ(extra, L"&speed=     0.000");
 }
 
