@@ -150,6 +150,9 @@ def run_all(ids, base, workers):
         time.monotonic() - started, workers, harness.ARTIFACTS))
     if second_chance:
         print("(%d scenario(s) passed only on their second run)" % second_chance)
+    stalls = sorted(f.parent.name for f in harness.ARTIFACTS.glob("*/desktop-shell-stall-1.txt") if f.parent.name in ids)
+    if stalls:
+        print("(Wine's desktop shell stalled and its session was ended once in: %s)" % ", ".join(stalls))
     still_failing = [t for t, _ in failures if t in QUARANTINE]
     quarantined = [t for t in still_failing if not any(t == x and ok for x, ok in rerun_results)]
     for t in quarantined:
