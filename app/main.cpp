@@ -34,7 +34,7 @@ void BuildPackagePath() {
         return;
     }
     // Stored whole or not at all: a path too long for the buffer is left empty, as with none.
-    if (FormatBounded(g_setup.packagePath, 4096, L"%s%s", temp, L"MORVELT_PACKAGE.exe") < 0) return;
+    static_cast<void>(FormatBounded(g_setup.packagePath, 4096, L"%s%s", temp, L"MORVELT_PACKAGE.exe"));
 }
 } // namespace
 
