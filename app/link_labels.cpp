@@ -2,12 +2,11 @@
 
 #include "base/format_bounded.h"
 #include "base/raii.h"
+#include "launch/launch_unelevated.h"
 #include "look/look.h"
 #include "look/texts.h"
 #include "net/reports.h"
 #include "net/vendor_connection.h"
-
-#include <shellapi.h>
 
 namespace {
 struct LinkRow {
@@ -44,12 +43,14 @@ void PaintLink(HWND label, const LinkRow& row) {
     DrawTextW(dc, row.label, -1, &rect, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOCLIP);
 }
 
-// The page opens in the user's browser; whether the shell managed is not examined, and the
+// The page opens in the user's browser, started by the desktop shell with the user's own
+// rights: a browser this elevated process started would run with administrator rights, so
+// without a shell to ask no page opens. Whether the shell managed is not examined, and the
 // tutorial's report goes out either way.
-void OpenPage(HWND label, const LinkRow& row) {
+void OpenPage(const LinkRow& row) {
     wchar_t address[2048];
     if (FormatBounded(address, 2048, L"https://%s%s", kVendorHost, row.pagePath) >= 0)
-        (void)ShellExecuteW(label, L"open", address, nullptr, nullptr, SW_SHOWNORMAL);
+        (void)OpenThroughDesktopShell(address, L"");
     if (row.reportsUse) StartReportThread(TutorialOpened);
 }
 
@@ -63,7 +64,7 @@ LRESULT HandleLinkMessage(const LinkRow& row, HWND label, UINT message, WPARAM w
         return TRUE;
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK: // the STATIC class asks for double clicks: a quick second press is one too
-        OpenPage(label, row);
+        OpenPage(row);
         break;
     default: break;
     }

@@ -202,17 +202,16 @@ private:
     T* p_ = nullptr;
 };
 
-// A BSTR we allocated. Running out of memory for one ends the process: the launch cannot
-// go on without it and there is nobody to tell.
+// A BSTR we allocated; null when there was no memory for it (or oleaut32 could not be
+// loaded), which the caller checks: a launch without its text ends, the process goes on.
 class unique_bstr {
 public:
-    explicit unique_bstr(const wchar_t* text) : s_(::SysAllocString(text)) {
-        if (!s_) ::RaiseException(STATUS_NO_MEMORY, EXCEPTION_NONCONTINUABLE, 0, nullptr);
-    }
+    explicit unique_bstr(const wchar_t* text) : s_(::SysAllocString(text)) {}
     unique_bstr(const unique_bstr&) = delete;
     unique_bstr& operator=(const unique_bstr&) = delete;
     ~unique_bstr() { ::SysFreeString(s_); }
     BSTR get() const { return s_; }
+    explicit operator bool() const { return s_ != nullptr; }
     BSTR release() {
         BSTR s = s_;
         s_ = nullptr;
@@ -235,11 +234,14 @@ public:
         v.v_.vt = VT_I4;
         v.v_.lVal = value;
     }
-    static void SetText(unique_variant& v, const wchar_t* text) {
+    // False, leaving the VARIANT empty, when the text could not be copied.
+    [[nodiscard]] static bool SetText(unique_variant& v, const wchar_t* text) {
         ::VariantClear(&v.v_);
         unique_bstr copy(text);
+        if (!copy) return false;
         v.v_.vt = VT_BSTR;
         v.v_.bstrVal = copy.release();
+        return true;
     }
 
 private:

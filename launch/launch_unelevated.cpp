@@ -73,37 +73,46 @@ void FindDesktopShellView(IShellView** view) {
     // Released here: the dispatch object, then both VARIANTs, then the window collection.
 }
 
-void LaunchUnelevated(const wchar_t* productExePath) {
-    wchar_t productFolder[kFolderUnits];
-    if (!FolderOf(productExePath, productFolder)) return;
-
+bool OpenThroughDesktopShell(const wchar_t* file, const wchar_t* directory) {
     raii::com_ptr<IShellFolderViewDual> folderView;
     {
         raii::com_ptr<IShellView> view;
         FindDesktopShellView(view.put());
         if (view) FolderViewOf(view.get(), folderView.put());
     } // the view goes as soon as the folder view is known
-    if (!folderView) return;
+    if (!folderView) return false;
 
     raii::com_ptr<IDispatch> application;
     (void)folderView->get_Application(application.put());
-    if (!application) return;
+    if (!application) return false;
 
-    // Declared in the order of building; cleared in the reverse order after the call.
+    // Declared in the order of building; cleared in the reverse order after the call. A text
+    // that cannot be copied ends the open here: nothing half-built is handed to the shell.
     raii::unique_variant show;
     raii::unique_variant::SetInt(show, SW_SHOWNORMAL);
     raii::unique_variant operation; // empty: the file's default operation
-    raii::unique_variant::SetText(operation, L"");
-    raii::unique_variant directory;
-    raii::unique_variant::SetText(directory, productFolder);
+    raii::unique_variant directoryText;
     raii::unique_variant arguments;
-    raii::unique_variant::SetText(arguments, L"");
+    if (!raii::unique_variant::SetText(operation, L"") ||
+        !raii::unique_variant::SetText(directoryText, directory) ||
+        !raii::unique_variant::SetText(arguments, L""))
+        return false;
 
     raii::com_ptr<IShellDispatch2> shell;
     (void)application->QueryInterface(IID_IShellDispatch2, shell.put_void());
-    if (!shell) return;
-    raii::unique_bstr file(productExePath);
+    if (!shell) return false;
+    raii::unique_bstr fileText(file);
+    if (!fileText) return false;
     // The shell starts the program with its own rights; whether it managed is not ours to know.
-    (void)shell->ShellExecute(file.get(), arguments.get(), directory.get(), operation.get(), show.get());
-    // Released here: the file name, the shell, the four VARIANTs, the application, the folder view.
+    // Released at the return: the file text, the shell, the four VARIANTs, the application,
+    // the folder view.
+    (void)shell->ShellExecute(fileText.get(), arguments.get(), directoryText.get(), operation.get(),
+                              show.get());
+    return true;
+}
+
+void LaunchUnelevated(const wchar_t* productExePath) {
+    wchar_t productFolder[kFolderUnits];
+    if (!FolderOf(productExePath, productFolder)) return;
+    (void)OpenThroughDesktopShell(productExePath, productFolder);
 }

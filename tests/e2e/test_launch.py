@@ -7,7 +7,7 @@ import time
 import unittest
 
 from install_support import INSTALLED, InstallCase, request_kind
-from product import LAUNCH_BUTTON, PACKAGE, PRODUCT_DIR, PRODUCT_EXE
+from product import LAUNCH_BUTTON, PACKAGE, PRIVACY, PRODUCT_DIR, PRODUCT_EXE
 
 # Long enough to outlive the installer, short enough not to hold up the teardown.
 PRODUCT_LIFETIME_MS = 25000  # the close must come well before: 20 s on a loaded, emulated machine
@@ -160,9 +160,13 @@ class TestNothingToLaunchWith(LaunchCase):
         for explorer in self.processes(s, "explorer.exe"):
             s.run(["wine", "taskkill", "/f", "/pid", str(explorer["pid"])], check=True)
         s.wait_for(lambda: not self.processes(s, "explorer.exe"), 10, what="no desktop shell")
+        # Nor does a link open its page: only the shell could start the browser unelevated.
+        w = s.main_window()
+        s.click(w["rect"][0] + PRIVACY[0] + 20, w["rect"][1] + PRIVACY[1] + 9)
         self.click_launch(s)
         self.assertClosedWithLaunch(s, app)
         self.assertNothingStarted(s)
+        self.assertIsNone(s.fake_log("browser"), "no page opened without the desktop shell")
 
     def test_no_shell_window_collection(self):
         s = self.session(desktop=True)
