@@ -12,6 +12,7 @@
 #include "session/install_worker.h"
 #include "session/outward_steps.h"
 #include "session/package_hold.h"
+#include "session/restart_path.h"
 #include "session/worker_rules.h"
 
 #include <shlobj.h>
@@ -30,6 +31,8 @@ constexpr DWORD kClosingReportMs = 2000;
 // After an abort's Yes, the wait for the worker's step and the abort report together take at
 // most this long, so the process is gone within 3 s even when the server answers nothing.
 constexpr DWORD kAbortReportBudgetMs = 1500;
+// How long the end of an abort waits for the ended worker to be gone.
+constexpr DWORD kWorkerEndMs = 300;
 
 void LaunchInstalledProduct() {
     wchar_t programFiles[MAX_PATH] = {};
@@ -58,15 +61,34 @@ DWORD WINAPI ExitDeadline(LPVOID) {
 
 // Armed at Yes, and running before anything is ended: a thread's start needs the loader lock
 // and the process heap, which a worker ended in the middle of a file operation may hold.
-void ArmExitDeadline(ULONGLONG answeredAt) {
+// Answers whether it was seen running.
+[[nodiscard]] bool ArmExitDeadline(ULONGLONG answeredAt) {
     g_deadline.answeredAt = answeredAt;
     raii::unique_handle running(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     g_deadline.running = running.get();
     raii::unique_handle deadline(CreateThread(nullptr, 0, ExitDeadline, nullptr, 0, nullptr));
-    if (!deadline || !running) return;
+    if (!deadline || !running) return false;
     // Once it has signalled, the thread no longer needs the event; until then it stays open
     // for the rest of the (short) process, since the thread may still be about to set it.
-    if (WaitForSingleObject(running.get(), kAbortExitDeadlineMs) != WAIT_OBJECT_0) (void)running.release();
+    if (WaitForSingleObject(running.get(), kAbortExitDeadlineMs) == WAIT_OBJECT_0) return true;
+    (void)running.release();
+    return false;
+}
+
+// The end of an abort. Whatever needs the process heap or the loader lock (file and registry
+// calls) is done while the worker still lives, parked or busy: a thread ended in the middle of
+// a call may hold either for good. Then the worker is ended, and the process with it, without
+// the orderly exit that would need them again.
+[[noreturn]] void EndAfterAbort(bool backstopRunning) {
+    EndProgramNotYetResumed(); // first, so that it no longer maps the package
+    ReleasePackageHold();
+    DeleteFileW(g_setup.packagePath);
+    UndoRestartPath();
+    // A worker that may hold a lock is only ended while the backstop can still end the process.
+    if (backstopRunning) g_setup.worker.terminate(kWorkerEndMs);
+    EndProgramNotYetResumed(); // one the worker created while the above went on
+    TerminateProcess(GetCurrentProcess(), 0);
+    for (;;) Sleep(INFINITE); // TerminateProcess on this process does not return
 }
 } // namespace
 
@@ -112,7 +134,7 @@ void HandleCloseRequest(HWND window, WPARAM wParam, LPARAM lParam) {
     if (MessageBoxW(window, text::kAbortQuestion, g_setup.caption, MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
     ULONGLONG answeredAt = GetTickCount64();
-    ArmExitDeadline(answeredAt);
+    bool backstopRunning = ArmExitDeadline(answeredAt);
     ShowWindow(window, SW_HIDE);
     g_setup.abortCommitted = true;
     status = g_setup.status.get(); // the stage is judged after the answer
@@ -129,8 +151,5 @@ void HandleCloseRequest(HWND window, WPARAM wParam, LPARAM lParam) {
     AwaitWorkerQuiet(kWorkerQuietMs);
     ReportEventWithin(code, code == AbortedDuringDownload ? abortDetail : nullptr,
                       static_cast<DWORD>(BudgetLeft(kAbortReportBudgetMs, answeredAt, GetTickCount64())));
-    g_setup.worker.terminate();
-    ReleasePackageHold();
-    DeleteFileW(g_setup.packagePath);
-    DefWindowProcW(window, WM_CLOSE, wParam, lParam);
+    EndAfterAbort(backstopRunning);
 }

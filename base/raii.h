@@ -266,9 +266,11 @@ public:
     [[nodiscard]] bool busy() const { return busy_.load(); }
     // Called by the worker once it has done everything a new attempt could disturb.
     void finished() { busy_ = false; }
-    // Ends the worker wherever it is (after an abort, which it may be parked for).
-    void terminate() {
-        if (thread_) ::TerminateThread(thread_.get(), 0);
+    // Ends the worker wherever it is (after an abort, which it may be parked for). The end is
+    // asynchronous: the handle is closed only once the thread is gone, or after waitMs.
+    void terminate(DWORD waitMs) {
+        if (thread_ && ::TerminateThread(thread_.get(), 0))
+            (void)::WaitForSingleObject(thread_.get(), waitMs);
         thread_.reset();
         busy_ = false;
     }
@@ -287,6 +289,8 @@ public:
     ~shared_unique_handle() { reset(); }
 
     HANDLE get() const { return value_.load(); }
+    // Takes the handle out (or null when another thread took it first); the caller owns it.
+    HANDLE release() { return value_.exchange(nullptr); }
     // Takes ownership of an open handle (null: none), closing the one held before.
     void reset(HANDLE value = nullptr) {
         if (HANDLE old = value_.exchange(value)) ::CloseHandle(old);

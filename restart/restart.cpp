@@ -77,16 +77,23 @@ void InstallerPathForScript(char* path) {
     if (a > 0 && !lossy && ReadsBackAs(ansi, shortPath)) lstrcpynA(path, ansi, kInstallerPathBytes);
 }
 
-void RequestRestart(const wchar_t* question) {
+bool MayRestart() {
     raii::unique_handle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) return;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put()))
+        return false;
     TOKEN_PRIVILEGES privileges{};
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    if (!LookupPrivilegeValueW(nullptr, L"SeShutdownPrivilege", &privileges.Privileges[0].Luid)) return;
+    if (!LookupPrivilegeValueW(nullptr, L"SeShutdownPrivilege", &privileges.Privileges[0].Luid)) return false;
     SetLastError(0);
-    if (!AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr)) return;
-    if (GetLastError() != 0) return; // ERROR_NOT_ALL_ASSIGNED: the user may not restart
-    int answer = MessageBoxW(g_setup.mainWindow, question, g_setup.caption, MB_YESNO | MB_ICONQUESTION);
-    if (answer == IDYES) (void)ExitWindowsEx(EWX_REBOOT | EWX_FORCE, kRestartReason);
+    if (!AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr)) return false;
+    return GetLastError() == 0; // ERROR_NOT_ALL_ASSIGNED: the user may not restart
+}
+
+void RestartNow() { (void)ExitWindowsEx(EWX_REBOOT | EWX_FORCE, kRestartReason); }
+
+void RequestRestart(const wchar_t* question) {
+    if (!MayRestart()) return;
+    if (MessageBoxW(g_setup.mainWindow, question, g_setup.caption, MB_YESNO | MB_ICONQUESTION) == IDYES)
+        RestartNow();
 }

@@ -10,5 +10,13 @@ void DeleteResumeScript();
 // answer, or the short form when only that reads back right in the command processor.
 void InstallerPathForScript(char* path);
 
-// Asks the given question and restarts on Yes.
+// Enables the shutdown privilege; false when the user may not restart the machine (then
+// nothing is asked).
+[[nodiscard]] bool MayRestart();
+
+// Restarts the machine now, forcing programs to close.
+void RestartNow();
+
+// Asks the given question and restarts on Yes (start-up's question; the worker asks through
+// its own guarded box).
 void RequestRestart(const wchar_t* question);

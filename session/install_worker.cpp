@@ -8,23 +8,17 @@
 #include "net/lookup_rules.h"
 #include "net/package_source.h"
 #include "net/reports.h"
-#include "restart/restart.h"
-#include "restart/resume_script_rules.h"
 #include "session/download_status.h"
 #include "session/outward_steps.h"
 #include "session/package_hold.h"
 #include "session/removal.h"
+#include "session/restart_path.h"
 #include "session/worker_rules.h"
 
 namespace {
 constexpr int32_t kGaveUpWaiting = 10;
 
-int ShowBox(HWND window, const wchar_t* text, UINT type) {
-    WorkerCheckpoint();
-    int answer = MessageBoxW(window, text, g_setup.caption, type);
-    WorkerCheckpoint();
-    return answer;
-}
+int ShowBox(HWND window, const wchar_t* text, UINT type) { return ShowGuardedBox(window, text, type); }
 
 void Report(EventCode code, const wchar_t* extras) {
     WorkerCheckpoint();
@@ -56,9 +50,9 @@ bool WaitForProductToClose(HWND window) {
 
 // After a restart only the very file downloaded before it runs again: any other file of that
 // name, which any program of the user could have put there, is downloaded anew.
-bool ReuseRecordedPackage() {
-    if (!g_setup.continueAfterRestart) return false;
-    if (HoldPackage() && HeldPackageIsRecorded()) return true;
+bool ReuseRecordedPackage(const PackageDigest& recorded) {
+    if (!recorded.present) return false;
+    if (HoldPackage() && HeldPackageMatches(recorded)) return true;
     ReleasePackageHold();
     return false;
 }
@@ -93,24 +87,13 @@ int32_t RunPackage() {
     ReleasePackageHold(); // the process has the file now, or nothing will run it
     if (!package) return exitCode;
     g_setup.childProcessId = GetProcessId(package.get());
-    while (WaitForSingleObject(package.get(), 300) == WAIT_TIMEOUT) {
+    while (WaitHandlingSentMessages(package.get(), 300) == WAIT_TIMEOUT) {
         WorkerCheckpoint();
         RaiseSetupWindowIfShown();
     }
     DWORD code = 0;
     if (GetExitCodeProcess(package.get(), &code)) exitCode = static_cast<int32_t>(code);
     return exitCode;
-}
-
-// Files of the old installation go only at the next start: the resume script waits in the
-// Startup folder, the held package is recorded for that run, and the user is asked.
-void TakeRestartPath() {
-    EnterRestartPending();
-    char installerPath[kInstallerPathBytes];
-    InstallerPathForScript(installerPath);
-    RecordPackageForRestart();
-    WriteResumeScript(installerPath, g_setup.autoLaunch ? "/c /l" : "/c");
-    RequestRestart(text::kRestartQuestion);
 }
 
 // The bar and the outcome first, the button last: once the worker has said it is finished
@@ -149,12 +132,15 @@ bool ObtainPackage(HWND window, DownloadStatus* status) {
     int64_t startTime = NowSeconds();
     char packageName[kPackageNameBytes];
     bool freshDownload = false;
+    // Read once and removed at once, whatever the lookup and the reuse then decide.
+    PackageDigest recorded;
+    if (g_setup.continueAfterRestart) recorded = TakeRecordedPackage();
     if (!LookUp(packageName)) {
         ShowBox(window, text::kDownloadFailed, MB_OK | MB_ICONERROR);
         ShowNotInstalled();
         return false;
     }
-    if (ReuseRecordedPackage()) {
+    if (ReuseRecordedPackage(recorded)) {
         // the recorded package is held in place
     } else if (Download(packageName, status) && HoldPackage()) {
         freshDownload = true;
@@ -220,7 +206,7 @@ void ShowOutcome(HWND window, DownloadStatus* status, int32_t exitCode) {
         WorkerCheckpoint();
         if (g_setup.restartRequired) {
             EnterRestartPending();
-            RequestRestart(text::kInstalledRestartQuestion);
+            AskToRestart(window, text::kInstalledRestartQuestion);
         } else {
             status->succeeded = true;
             status->SetStatusText(text::kInstalled);
@@ -244,7 +230,7 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
     Installation installation = InstallPackage(window, status);
     if (installation.restartNeeded) {
         WorkerCheckpoint();
-        TakeRestartPath();
+        TakeRestartPath(window);
         // The package stays held while the restart is pending; the button stays disabled.
         g_setup.worker.finished();
         return 0;

@@ -8,6 +8,11 @@
 namespace {
 // True while the worker is inside an outward step.
 std::atomic<bool> g_outwardStep{false};
+// The process of a program created suspended and not yet resumed; whoever takes it out owns it.
+raii::shared_unique_handle g_notYetResumed;
+// The exit code of a program ended before it ran.
+constexpr UINT kEndedBeforeStart = 1;
+constexpr DWORD kEndWaitMs = 500;
 } // namespace
 
 void WorkerCheckpoint() {
@@ -32,6 +37,13 @@ void AwaitWorkerQuiet(DWORD timeoutMs) {
         timeoutMs, [] { return !g_outwardStep.load(); }, [] { return GetTickCount64(); }, [] { Sleep(10); });
 }
 
+int ShowGuardedBox(HWND window, const wchar_t* text, UINT type) {
+    WorkerCheckpoint();
+    int answer = MessageBoxW(window, text, g_setup.caption, type);
+    WorkerCheckpoint();
+    return answer;
+}
+
 raii::unique_handle StartProgram(const wchar_t* application, const wchar_t* commandLine) {
     // A started program acts outside this process: never after the abort report.
     WorkerCheckpoint();
@@ -41,11 +53,44 @@ raii::unique_handle StartProgram(const wchar_t* application, const wchar_t* comm
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(application, arguments, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process))
+    if (!CreateProcessW(application, arguments, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                        &startup, &process))
         return {};
-    raii::unique_handle thread(process.hThread); // not needed: only the process is waited for
-    return raii::unique_handle(process.hProcess);
+    raii::unique_handle thread(process.hThread);
+    g_notYetResumed.reset(process.hProcess);
+    // An abort committed while the start took its time: the close handler may have gone on
+    // without this step, so the program must not run. Taking the process back decides it:
+    // when the close handler took it first, it has ended it already.
+    bool aborted = g_setup.abortCommitted.load();
+    raii::unique_handle started(g_notYetResumed.release());
+    if (!started) return {};
+    if (aborted) {
+        TerminateProcess(started.get(), kEndedBeforeStart);
+        return {};
+    }
+    ResumeThread(thread.get());
+    return started;
+}
+
+void EndProgramNotYetResumed() {
+    raii::unique_handle process(g_notYetResumed.release());
+    // Ending is asynchronous: the wait lets the program's file go before it is deleted.
+    if (process && TerminateProcess(process.get(), kEndedBeforeStart))
+        (void)WaitForSingleObject(process.get(), kEndWaitMs);
+}
+
+DWORD WaitHandlingSentMessages(HANDLE handle, DWORD timeoutMs) {
+    const ULONGLONG start = GetTickCount64();
+    DWORD count = handle ? 1 : 0;
+    for (;;) {
+        DWORD left = static_cast<DWORD>(BudgetLeft(timeoutMs, start, GetTickCount64()));
+        DWORD result =
+            MsgWaitForMultipleObjectsEx(count, handle ? &handle : nullptr, left, QS_SENDMESSAGE, 0);
+        if (result != WAIT_OBJECT_0 + count) return result;
+        // Looking at the queue handles what other threads sent; nothing posted is taken.
+        MSG message;
+        (void)PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
 }
 
 bool ProductRunning() {

@@ -27,8 +27,23 @@ public:
 // abort goes on either way.
 void AwaitWorkerQuiet(DWORD timeoutMs);
 
-// Runs a program with the given whole command line, answering its process (or none).
+// The worker's message box (owner the window, the caption as title): nothing is shown after an
+// abort, and an answer given after one is never acted on.
+int ShowGuardedBox(HWND window, const wchar_t* text, UINT type);
+
+// Runs a program with the given whole command line, answering its process (or none). The
+// program is created suspended and only resumed when no abort was committed meanwhile: on
+// Windows a scanner may hold a fresh program's start for seconds.
 [[nodiscard]] raii::unique_handle StartProgram(const wchar_t* application, const wchar_t* commandLine);
+
+// Called by the close handler after an abort: a program the worker created but has not yet
+// resumed (its start outlasted the wait for the worker) is ended before it ever runs.
+void EndProgramNotYetResumed();
+
+// Waits for the handle (or, with none, just for the time) while handling the messages other
+// threads send to this one, so that a broadcast or a window change never waits on the worker.
+// Answers as WaitForSingleObject would (with no handle, WAIT_TIMEOUT at the end).
+DWORD WaitHandlingSentMessages(HANDLE handle, DWORD timeoutMs);
 
 // Whether a copy of the product runs: its mutex exists. One that exists but cannot be opened
 // (the product runs under another account or integrity level) counts as running.

@@ -2,41 +2,24 @@
 
 #include "base/raii.h"
 #include "base/setup_state.h"
+#include "session/worker_rules.h"
+
+#include <sddl.h>
 
 #include <cstring>
 
 namespace {
-// HKLM: only administrators may write there.
+// HKLM: only administrators may write there, and the key's own list says so again, so an
+// inherited or earlier list cannot let anyone else plant a digest.
 constexpr const wchar_t* kRecordKey = L"SOFTWARE\\Halvaren\\MORVELT Web Installer";
 constexpr const wchar_t* kRecordValue = L"PackageSha256";
-constexpr DWORD kDigestBytes = 32;
+constexpr const wchar_t* kAdministratorsOnly = L"D:P(A;CI;KA;;;BA)(A;CI;KA;;;SY)";
 constexpr DWORD kChunkBytes = 64 * 1024;
+// A scanner that opened the fresh file for writing lets go within this time.
+constexpr uint64_t kHoldRetryMs = 1000;
+constexpr DWORD kHoldRetryPauseMs = 50;
 
-[[nodiscard]] bool HashHeldPackage(BYTE (&digest)[kDigestBytes]) {
-    HANDLE file = g_setup.heldPackage.get();
-    if (!file) return false;
-    LARGE_INTEGER start{};
-    if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return false;
-    raii::unique_hcryptprov provider;
-    if (!CryptAcquireContextW(provider.put(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
-        return false;
-    raii::unique_hcrypthash hash;
-    if (!CryptCreateHash(provider.get(), CALG_SHA_256, 0, 0, hash.put())) return false;
-    raii::heap_bytes chunk(kChunkBytes);
-    if (!chunk) return false;
-    for (;;) {
-        DWORD read = 0;
-        if (!ReadFile(file, chunk.get(), kChunkBytes, &read, nullptr)) return false;
-        if (read == 0) break;
-        if (!CryptHashData(hash.get(), reinterpret_cast<const BYTE*>(chunk.get()), read, 0)) return false;
-    }
-    DWORD length = kDigestBytes;
-    return CryptGetHashParam(hash.get(), HP_HASHVAL, digest, &length, 0) && length == kDigestBytes;
-}
-} // namespace
-
-bool HoldPackage() {
-    ReleasePackageHold();
+[[nodiscard]] bool OpenHold() {
     raii::unique_hfile file(CreateFileW(g_setup.packagePath, GENERIC_READ, FILE_SHARE_READ, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
@@ -44,30 +27,85 @@ bool HoldPackage() {
     return true;
 }
 
-void ReleasePackageHold() { g_setup.heldPackage.reset(); }
-
-void RecordPackageForRestart() {
-    BYTE digest[kDigestBytes];
-    if (!HashHeldPackage(digest)) return;
-    raii::unique_hkey key;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRecordKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(),
-                        nullptr) != ERROR_SUCCESS)
-        return;
-    (void)RegSetValueExW(key.get(), kRecordValue, 0, REG_BINARY, digest, kDigestBytes);
+[[nodiscard]] bool StillInUse() {
+    DWORD error = GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
-bool HeldPackageIsRecorded() {
+[[nodiscard]] bool ProtectRecordKey(HKEY key) {
+    raii::unique_hlocal descriptor;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            kAdministratorsOnly, SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()),
+            nullptr))
+        return false;
+    return RegSetKeySecurity(key, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                             descriptor.get()) == ERROR_SUCCESS;
+}
+} // namespace
+
+bool HoldPackage() {
+    ReleasePackageHold();
+    bool held = false;
+    (void)WaitWithin(
+        kHoldRetryMs, [&held] { return (held = OpenHold()) || !StillInUse(); },
+        [] { return GetTickCount64(); }, [] { Sleep(kHoldRetryPauseMs); });
+    return held;
+}
+
+void ReleasePackageHold() { g_setup.heldPackage.reset(); }
+
+PackageDigest DigestOfHeldPackage() {
+    PackageDigest result;
+    HANDLE file = g_setup.heldPackage.get();
+    if (!file) return result;
+    LARGE_INTEGER start{};
+    if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return result;
+    raii::unique_hcryptprov provider;
+    if (!CryptAcquireContextW(provider.put(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
+        return result;
+    raii::unique_hcrypthash hash;
+    if (!CryptCreateHash(provider.get(), CALG_SHA_256, 0, 0, hash.put())) return result;
+    raii::heap_bytes chunk(kChunkBytes);
+    if (!chunk) return result;
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(file, chunk.get(), kChunkBytes, &read, nullptr)) return result;
+        if (read == 0) break;
+        if (!CryptHashData(hash.get(), reinterpret_cast<const BYTE*>(chunk.get()), read, 0)) return result;
+    }
+    DWORD length = kDigestBytes;
+    result.present =
+        CryptGetHashParam(hash.get(), HP_HASHVAL, result.bytes, &length, 0) && length == kDigestBytes;
+    return result;
+}
+
+void RecordPackageForRestart(const PackageDigest& digest) {
+    if (!digest.present) return;
+    raii::unique_hkey key;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRecordKey, 0, nullptr, 0, KEY_SET_VALUE | WRITE_DAC, nullptr,
+                        key.put(), nullptr) != ERROR_SUCCESS)
+        return;
+    if (!ProtectRecordKey(key.get())) return;
+    (void)RegSetValueExW(key.get(), kRecordValue, 0, REG_BINARY, digest.bytes, kDigestBytes);
+}
+
+PackageDigest TakeRecordedPackage() {
+    PackageDigest recorded;
     raii::unique_hkey key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRecordKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.put()) !=
         ERROR_SUCCESS)
-        return false;
-    BYTE recorded[kDigestBytes] = {};
+        return recorded;
     DWORD type = 0;
-    DWORD bytes = sizeof recorded;
-    bool read =
-        RegQueryValueExW(key.get(), kRecordValue, nullptr, &type, recorded, &bytes) == ERROR_SUCCESS &&
+    DWORD bytes = kDigestBytes;
+    recorded.present =
+        RegQueryValueExW(key.get(), kRecordValue, nullptr, &type, recorded.bytes, &bytes) == ERROR_SUCCESS &&
         type == REG_BINARY && bytes == kDigestBytes;
     (void)RegDeleteValueW(key.get(), kRecordValue);
-    BYTE digest[kDigestBytes];
-    return read && HashHeldPackage(digest) && std::memcmp(digest, recorded, kDigestBytes) == 0;
+    return recorded;
+}
+
+bool HeldPackageMatches(const PackageDigest& recorded) {
+    if (!recorded.present) return false;
+    PackageDigest digest = DigestOfHeldPackage();
+    return digest.present && std::memcmp(digest.bytes, recorded.bytes, kDigestBytes) == 0;
 }

@@ -4,16 +4,30 @@
 #include <windows.h>
 
 // Opens the package readable by others, but neither writable nor deletable, so no other
-// program can swap the file that was checked. False when it cannot be opened so.
+// program can swap the file that was checked. A program that still has the fresh file open
+// (a scanner checking it) is given about a second. False when it cannot be opened so.
 [[nodiscard]] bool HoldPackage();
 
 // Closes the hold (any thread; whoever takes the handle closes it).
 void ReleasePackageHold();
 
-// Records the held package's SHA-256 where only administrators can write, for the run that
-// resumes after the restart.
-void RecordPackageForRestart();
+constexpr DWORD kDigestBytes = 32;
+struct PackageDigest {
+    bool present = false;
+    BYTE bytes[kDigestBytes] = {};
+};
 
-// Whether the held package is the one recorded before the restart. The record is used once:
-// it is removed whatever the answer.
-[[nodiscard]] bool HeldPackageIsRecorded();
+// The held package's SHA-256; absent when there is no hold or it cannot be read. Reads the
+// whole file: seconds for a large package.
+[[nodiscard]] PackageDigest DigestOfHeldPackage();
+
+// Records the digest for the run that resumes after the restart, in a key only administrators
+// may change. Nothing is recorded when the key cannot be given that protection.
+void RecordPackageForRestart(const PackageDigest& digest);
+
+// The record from before the restart, removed as it is read: it is used once, whatever the
+// attempt then decides.
+[[nodiscard]] PackageDigest TakeRecordedPackage();
+
+// Whether the held package is the recorded one.
+[[nodiscard]] bool HeldPackageMatches(const PackageDigest& recorded);

@@ -20,8 +20,9 @@ constexpr const wchar_t* kUninstallerFiles[] = {L"Uninstall Ostrel.exe", L"Unins
 constexpr int kPathUnits = 2048;
 
 void RunUninstallerAndWait(HANDLE process) {
-    while (WaitForSingleObject(process, 300) == WAIT_TIMEOUT) Sleep(100);
-    Sleep(1000);
+    while (WaitHandlingSentMessages(process, 300) == WAIT_TIMEOUT)
+        (void)WaitHandlingSentMessages(nullptr, 100);
+    (void)WaitHandlingSentMessages(nullptr, 1000);
 }
 
 // The shell's delete of one folder; 0 on success.

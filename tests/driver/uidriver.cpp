@@ -20,12 +20,14 @@
 //   answers uidriver send|post <hwnd> <msg> <wparam> <lparam>    sends or posts one message uidriver
 //   postpress <hwnd> <msg> <wparam> <lparam> <button> [--ms N] [--pid N]
 //                                      posts one message, then N ms later presses a box's button
+//   keydacl <key under HKLM>                             the key's access list (32-bit view) as SDDL
 //
 // Exit code 0 when the command found what it was asked for, 1 when not, 2 on bad usage.
 #include <windows.h>
 #include <commctrl.h>
 #include <exdisp.h>
 #include <psapi.h>
+#include <sddl.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
 
@@ -1031,6 +1033,33 @@ int CmdPostPress(int argc, wchar_t** argv, DWORD pid) {
     return ok ? CmdPress(argv[6], pid) : 1;
 }
 
+// The access list a key under HKLM carries, in the SDDL form, or null when it cannot be read.
+int CmdKeyDacl(const wchar_t* subkey) {
+    raii::unique_hkey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey, 0, READ_CONTROL | KEY_WOW64_32KEY, key.put()) !=
+        ERROR_SUCCESS) {
+        std::printf("null\n");
+        return 1;
+    }
+    BYTE descriptor[4096];
+    DWORD bytes = sizeof descriptor;
+    raii::unique_hlocal text;
+    if (RegGetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor, &bytes) != ERROR_SUCCESS ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, reinterpret_cast<LPWSTR*>(text.put()),
+            nullptr)) {
+        std::printf("null\n");
+        return 1;
+    }
+    std::string utf8(
+        WideCharToMultiByte(CP_UTF8, 0, static_cast<LPCWSTR>(text.get()), -1, nullptr, 0, nullptr, nullptr),
+        0);
+    WideCharToMultiByte(CP_UTF8, 0, static_cast<LPCWSTR>(text.get()), -1, utf8.data(),
+                        static_cast<int>(utf8.size()), nullptr, nullptr);
+    std::printf("\"%s\"\n", utf8.c_str());
+    return 0;
+}
+
 int Usage() {
     std::fprintf(
         stderr,
@@ -1068,5 +1097,6 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"send") return CmdMessage(false, argc, argv);
     if (command == L"post") return CmdMessage(true, argc, argv);
     if (command == L"postpress") return CmdPostPress(argc, argv, filter.pid);
+    if (command == L"keydacl" && argc >= 3) return CmdKeyDacl(argv[2]);
     return Usage();
 }

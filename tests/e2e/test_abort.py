@@ -10,12 +10,25 @@ import math
 import time
 import unittest
 
-from restart_support import QUORBIN, install_previous
+from restart_support import DEFAULT_RESTART_QUESTION, QUORBIN, install_previous, lock, script_path
 from install_support import (
-    BLANK_ZERO, INSTALLING, WM_COMMAND, InstallCase, abort_detail, request_kind)
+    ABORT_QUESTION, BLANK_ZERO, INSTALLING, WM_COMMAND, InstallCase, abort_detail, request_kind)
+
+IDYES = 6
+RECORD_KEY = "SOFTWARE\\Halvaren\\MORVELT Web Installer"
 
 
 class TestAbortStages(InstallCase):
+    def lay_remains(self, s, folders):
+        """Files the uninstaller leaves in a component folder, 500 to a folder: the delete takes a while."""
+        remains = s.host_path(QUORBIN + "\\Pellam\\remains")
+        for d in range(folders):
+            folder = remains / ("d%02d" % d)
+            folder.mkdir(parents=True)
+            for f in range(500):
+                (folder / ("f%03d.dat" % f)).write_bytes(b"r")
+        return remains
+
     def test_in_the_second_the_attempt_began(self):
         """With no whole second to divide by, the speed sent is 0.000 (never nan or inf)."""
         s = self.closing_session()
@@ -65,18 +78,38 @@ class TestAbortStages(InstallCase):
         s = self.closing_session()
         self.serve_package(s)
         install_previous(s)
-        remains = s.host_path(QUORBIN + "\\Pellam\\remains")
-        for d in range(40):
-            folder = remains / ("d%02d" % d)
-            folder.mkdir(parents=True)
-            for f in range(500):
-                (folder / ("f%03d.dat" % f)).write_bytes(b"r")
+        remains = self.lay_remains(s, 40)
         run = self.start(s, "/i")
         s.wait_for(lambda: "done removed=" in (s.fake_log("uninstaller") or ""), 60, what="the uninstaller to end")
         s.wait_for(lambda: sum(1 for _ in remains.rglob("*.dat")) < 20000, 30, what="the delete to begin")
         c = self.confirm_abort(s, run)
         self.assertAbortSound(s, c, 9)
         self.assertTrue(any(remains.rglob("*.dat")), "the abort came after the delete had ended")
+        self.assertEqual(self.package_log(s), "", "the package never ran")
+
+    def test_on_the_restart_path_nothing_is_left_to_continue(self):
+        # The question opens while the old installation is deleted; under it the worker meets the
+        # locked file, records the package, writes the resume script and asks to restart. Yes to the
+        # abort undoes all of that, so the next logon installs nothing.
+        s = self.closing_session()
+        self.serve_package(s)
+        install_previous(s)
+        lock(s, QUORBIN + "\\Vesk\\data\\cache.bin")
+        self.lay_remains(s, 20)
+        run = self.start(s, "/i")
+        s.wait_for(lambda: "done removed=" in (s.fake_log("uninstaller") or ""), 60, what="the uninstaller to end")
+        self.click_close_glyph(s)
+        question = self.wait_box(s, ABORT_QUESTION)
+        restart = self.wait_box(s, DEFAULT_RESTART_QUESTION, 60)
+        self.assertTrue(s.exists(script_path(s)) and self.package_record(s), "the continuation was written")
+        # Only administrators and the system may change the record, whatever the key had before.
+        self.assertEqual(s.driver("keydacl", RECORD_KEY), "D:P(A;CI;KA;;;BA)(A;CI;KA;;;SY)")
+        c = self.watch_close(s, run, lambda: s.driver("post", question["hwnd"], WM_COMMAND, IDYES, 0),
+                             {question["hwnd"], restart["hwnd"]})
+        self.assertAbortSound(s, c, 9)
+        self.assertFalse(s.exists(script_path(s)), "no resume script")
+        self.assertIsNone(self.package_record(s), "no package record")
+        self.assertFalse(self.package_file(s).exists())
         self.assertEqual(self.package_log(s), "", "the package never ran")
 
     def test_while_the_package_runs(self):

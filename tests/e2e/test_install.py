@@ -286,6 +286,7 @@ class TestSwitches(InstallCase):
         self.assertEqual(run.statuses(), [CONNECTING, NOT_INSTALLED])
         self.assertEqual([k for k in self.kinds(s) if k != 1], [0, "lookup"])
         self.assertEqual(self.package_log(s), "")
+        self.assertIsNone(self.package_record(s), "the record is used once, also by a failed lookup")
 
 
 if __name__ == "__main__":
