@@ -30,3 +30,25 @@ bool InstallRootFromValue(wchar_t* value, size_t bytesRead);
 // below the drive or share, none of them "." or "..". A drive or share root, a relative path
 // and anything else name no installation, so nothing may be removed there.
 bool IsInstallationFolder(const wchar_t* root);
+
+// The folder in the form Windows resolves it to, for comparing folders: "/" taken as "\", "."
+// names dropped, ".." names taken back (never above the drive or share), trailing blanks and
+// dots of each name dropped (Windows drops them when it opens a path), names of nothing but
+// dots and blanks dropped, ASCII letters upper-cased, ending in "\". Short (8.3) names are
+// the caller's to expand first. False when the path has no drive or share, or the result
+// does not fit in `capacity` units.
+bool FolderForComparison(const wchar_t* path, wchar_t* out, size_t capacity);
+
+// The folders no installation may be: the Windows and system folders, each Program Files
+// folder, the users folder (whose direct subfolders are profile roots) and the user's profile.
+// Null entries are skipped.
+struct SystemFolders {
+    static constexpr size_t kMax = 12;
+    const wchar_t* exact[kMax] = {};
+    const wchar_t* users = nullptr;
+};
+
+// True when the root, compared as FolderForComparison resolves both, is one of the system
+// folders themselves or a profile root (a folder directly inside the users folder). A root
+// that cannot be resolved counts as one: nothing unclear is removed.
+bool IsSystemFolder(const wchar_t* root, const SystemFolders& folders);

@@ -5,6 +5,7 @@
 #include "base/setup_state.h"
 #include "base/file_helpers.h"
 #include "base/path_rules.h"
+#include "base/system_folders.h"
 #include "look/texts.h"
 #include "session/download_status.h"
 #include "session/outward_steps.h"
@@ -48,7 +49,8 @@ RemovalOutcome RemovePreviousInstallation() {
     if (RegQueryValueExW(key.get(), nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(installRoot),
                          &bytes) != ERROR_SUCCESS)
         return RemovalOutcome::Done;
-    if (!InstallRootFromValue(installRoot, bytes) || !IsInstallationFolder(installRoot))
+    if (!InstallRootFromValue(installRoot, bytes) || !IsInstallationFolder(installRoot) ||
+        NamesSystemFolder(installRoot))
         return RemovalOutcome::Done;
 
     wchar_t path[kPathUnits];

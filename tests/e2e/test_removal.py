@@ -246,6 +246,23 @@ class TestRegisteredValue(RemovalCase):
                              "C:\\Uninstall MORVELT.exe"):
                     self.assertTrue(s.exists(kept), kept)
 
+    def test_the_machines_own_folders_name_no_installation(self):
+        # An uninstaller and a component folder laid in the Windows folder, the 32-bit Program Files
+        # folder, the users folder and a profile's root: a value naming any of them, however it is
+        # written, runs and deletes nothing there, and the attempt goes on to the package.
+        s = self.session()
+        folders = ("C:\\windows", "C:\\Program Files (x86)", "C:\\users", "C:\\users\\Public")
+        for folder in folders:
+            shutil.copy2(s.fake("uninstaller_fake.exe"), s.host_path(folder + "\\Uninstall MORVELT.exe"))
+            write_file(s, folder + "\\Pellam\\p.txt", b"p")
+        for root in ("C:/Windows/", "c:\\PROGRAM FILES (X86)\\", "C:\\USERS\\", "C:\\users\\Public\\"):
+            with self.subTest(root=root):
+                self.set_value(s, root + "Vantrelisk")
+                self.assertEqual(self.start_in_work(s), "installed")
+                self.assertIsNone(s.fake_log("uninstaller"), "value %r ran an uninstaller" % root)
+        for folder in folders:
+            self.assertTrue(s.exists(folder + "\\Pellam\\p.txt") and s.exists(folder + "\\Uninstall MORVELT.exe"), folder)
+
     def test_value_without_terminator(self):
         s = self.session()
         install_previous(s)

@@ -102,17 +102,44 @@ void FuzzInstallRoot(size_t bytesRead, const uint8_t* data, size_t size) {
     }
 }
 
+// A resolved folder fits its capacity, never holds a "/", an empty, "." or ".." name or a name
+// ending in a blank or dot, and resolves to itself; the system-folder check never reads beyond.
+void FuzzFolderForComparison(size_t capacity, const uint8_t* data, size_t size) {
+    size_t length;
+    std::unique_ptr<wchar_t[]> path = Text(data, size, length);
+    std::vector<wchar_t> out(capacity + 1, L'#');
+    bool ok = FolderForComparison(path.get(), out.data(), capacity);
+    FUZZ_CHECK(out[capacity] == L'#');
+    SystemFolders folders;
+    folders.exact[0] = path.get();
+    folders.users = path.get();
+    if (!ok) {
+        FUZZ_CHECK(capacity == 0 || out[0] == 0);
+        FUZZ_CHECK(IsSystemFolder(path.get(), folders));
+        return;
+    }
+    std::wstring folder(out.data());
+    FUZZ_CHECK(folder.size() < capacity && folder.back() == L'\\');
+    FUZZ_CHECK(folder.find(L'/') == std::wstring::npos);
+    FUZZ_CHECK(folder.find(L"\\.\\") == std::wstring::npos && folder.find(L" \\") == std::wstring::npos &&
+               folder.find(L".\\") == std::wstring::npos);
+    std::vector<wchar_t> again(capacity + 1, L'#');
+    FUZZ_CHECK(FolderForComparison(folder.c_str(), again.data(), capacity) && folder == again.data());
+    FUZZ_CHECK(IsSystemFolder(path.get(), folders));
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 3) return 0;
-    uint8_t operation = data[0] % 3;
+    uint8_t operation = data[0] % 4;
     size_t number = data[1] | (data[2] << 8);
     data += 3;
     size -= 3;
     switch (operation) {
     case 0: FuzzCopy(1 + number % 600, data, size); break;
     case 1: FuzzAppend(number % (kTreePathUnits + 1), data, size); break;
+    case 2: FuzzFolderForComparison(number % 300, data, size); break;
     default: FuzzInstallRoot(number % 2100, data, size); break;
     }
     return 0;

@@ -178,3 +178,40 @@ TEST(InstallRoot, OnlyAFolderBelowADriveOrShareIsAnInstallation) {
         EXPECT_FALSE(IsInstallationFolder(root)) << root;
 }
 } // namespace
+
+namespace {
+std::wstring Compared(const wchar_t* path, size_t capacity = 100) {
+    std::vector<wchar_t> out(capacity + 1, L'#');
+    bool ok = FolderForComparison(path, out.data(), capacity);
+    EXPECT_EQ(out[capacity], L'#') << "wrote past the capacity for " << path;
+    return ok ? std::wstring(out.data()) : L"<none>";
+}
+
+TEST(SystemFolder, ResolvesPathsAsWindowsOpensThem) {
+    EXPECT_EQ(Compared(L"c:/Windows/"), L"C:\\WINDOWS\\");
+    EXPECT_EQ(Compared(L"C:\\Windows. . \\"), L"C:\\WINDOWS\\");
+    EXPECT_EQ(Compared(L"C:\\Apps\\..\\.\\Windows\\\\System32\\.."), L"C:\\WINDOWS\\");
+    EXPECT_EQ(Compared(L"C:\\..\\..\\Users\\...\\bob "), L"C:\\USERS\\BOB\\");
+    EXPECT_EQ(Compared(L"\\\\srv\\share\\..\\Apps"), L"\\\\SRV\\SHARE\\APPS\\");
+    EXPECT_EQ(Compared(L"C:"), L"C:\\");
+    for (const wchar_t* none : {L"", L"Windows\\", L"C:Windows", L"\\\\?\\C:\\Windows", L"\\\\srv"})
+        EXPECT_EQ(Compared(none), L"<none>") << none;
+    EXPECT_EQ(Compared(L"C:\\abcdefgh\\", 13), L"C:\\ABCDEFGH\\");
+    EXPECT_EQ(Compared(L"C:\\abcdefghi\\", 13), L"<none>");
+}
+
+TEST(SystemFolder, RefusesTheMachinesFoldersAndProfileRootsOnly) {
+    SystemFolders folders;
+    folders.exact[0] = L"C:\\Windows";
+    folders.exact[3] = L"C:\\Program Files (x86)";
+    folders.users = L"C:\\Users";
+    for (const wchar_t* root :
+         {L"C:\\Windows\\", L"c:/windows./", L"C:\\Program Files (x86)\\ \\", L"C:\\Users\\",
+          L"C:\\Users\\bob\\", L"C:\\Users\\Public.\\", L"C:\\Apps\\..\\Users\\x\\", L"Users\\"})
+        EXPECT_TRUE(IsSystemFolder(root, folders)) << root;
+    for (const wchar_t* root :
+         {L"C:\\Program Files (x86)\\Quorbin\\", L"C:\\Users\\bob\\Apps\\", L"C:\\Windows\\Quorbin\\",
+          L"D:\\Windows\\", L"\\\\srv\\share\\Apps\\", L"C:\\Apps\\"})
+        EXPECT_FALSE(IsSystemFolder(root, folders)) << root;
+}
+} // namespace
