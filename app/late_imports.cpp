@@ -1,5 +1,6 @@
 // The imports of the DLLs the installer needs only once its window is up: the download service
-// (urlmon), WinHTTP, COM (ole32, oleaut32) and UUIDs (rpcrt4). Loading them with the program would
+// (urlmon), WinHTTP, COM (ole32, oleaut32), UUIDs (rpcrt4) and the package's signature check
+// (wintrust, crypt32). Loading them with the program would
 // put them, and the DLLs they pull in, before the first paint. Instead this file defines the very
 // symbols the import libraries would: each stub loads its DLL at the first call, from the system
 // folder only, and forwards. The rest of the program calls these functions as usual.
@@ -12,6 +13,8 @@
 #include <rpc.h>
 #include <urlmon.h>
 #include <winhttp.h>
+#include <wintrust.h>
+#include <softpub.h>
 
 #include <atomic>
 #include <cwchar>
@@ -28,6 +31,8 @@ LateDll winHttpDll{L"winhttp.dll"};
 LateDll ole32Dll{L"ole32.dll"};
 LateDll oleAut32Dll{L"oleaut32.dll"};
 LateDll rpcRt4Dll{L"rpcrt4.dll"};
+LateDll winTrustDll{L"wintrust.dll"};
+LateDll crypt32Dll{L"crypt32.dll"};
 
 // Only the system folder: a web installer runs from the Downloads folder, where a DLL of the
 // same name may have been planted, and the default search would look there first.
@@ -124,7 +129,25 @@ BOOL WINAPI WinHttpCloseHandle(HINTERNET handle) {
     return fn ? fn(handle) : FALSE;
 }
 
-// COM, automation and UUIDs: the headers declare these dllimport, so the callers read the
+// The trust check: declared without dllimport as well.
+
+LONG WINAPI WinVerifyTrust(HWND window, GUID* action, LPVOID data) {
+    LATE_FIND(winTrustDll, WinVerifyTrust);
+    return fn ? fn(window, action, data) : TRUST_E_PROVIDER_UNKNOWN;
+}
+
+CRYPT_PROVIDER_DATA* WINAPI WTHelperProvDataFromStateData(HANDLE state) {
+    LATE_FIND(winTrustDll, WTHelperProvDataFromStateData);
+    return fn ? fn(state) : nullptr;
+}
+
+CRYPT_PROVIDER_SGNR* WINAPI WTHelperGetProvSignerFromChain(CRYPT_PROVIDER_DATA* data, DWORD signer,
+                                                           WINBOOL counter, DWORD counterSigner) {
+    LATE_FIND(winTrustDll, WTHelperGetProvSignerFromChain);
+    return fn ? fn(data, signer, counter, counterSigner) : nullptr;
+}
+
+// COM, automation, UUIDs and certificate names: the headers declare these dllimport, so the callers read the
 // address from the import slot "__imp__<name>@<argument bytes>"; these slots point at the stubs.
 namespace {
 
@@ -169,6 +192,14 @@ RPC_STATUS RPC_ENTRY LateUuidCreate(UUID* uuid) {
     return fn ? fn(uuid) : RPC_S_CALL_FAILED;
 }
 
+DWORD WINAPI LateCertGetNameStringW(PCCERT_CONTEXT certificate, DWORD type, DWORD flags, void* typeParameter,
+                                    LPWSTR name, DWORD units) {
+    LATE_FIND(crypt32Dll, CertGetNameStringW);
+    if (fn) return fn(certificate, type, flags, typeParameter, name, units);
+    if (name && units) name[0] = 0;
+    return 1; // the empty name, as the function answers when it finds none
+}
+
 RPC_STATUS RPC_ENTRY LateUuidToStringW(UUID* uuid, RPC_WSTR* text) {
     LATE_FIND(rpcRt4Dll, UuidToStringW);
     return fn ? fn(uuid, text) : RPC_S_OUT_OF_MEMORY;
@@ -188,3 +219,4 @@ LATE_IMPORT_SLOT(VariantInit, 4);
 LATE_IMPORT_SLOT(VariantClear, 4);
 LATE_IMPORT_SLOT(UuidCreate, 4);
 LATE_IMPORT_SLOT(UuidToStringW, 8);
+LATE_IMPORT_SLOT(CertGetNameStringW, 24);

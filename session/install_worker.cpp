@@ -11,6 +11,7 @@
 #include "session/download_status.h"
 #include "session/outward_steps.h"
 #include "session/package_hold.h"
+#include "session/package_signature.h"
 #include "session/removal.h"
 #include "session/restart_path.h"
 #include "session/worker_rules.h"
@@ -52,8 +53,17 @@ bool WaitForProductToClose(HWND window) {
 // name, which any program of the user could have put there, is downloaded anew.
 bool ReuseRecordedPackage(const PackageDigest& recorded) {
     if (!recorded.present) return false;
-    if (HoldPackage() && HeldPackageMatches(recorded)) return true;
+    if (HoldPackage() && HeldPackageMatches(recorded) && HeldPackageSignedByVendor()) return true;
     ReleasePackageHold();
+    return false;
+}
+
+// A fresh package that is not the vendor's counts as a download that failed, and goes: nothing
+// of it runs, and nothing of it stays for a later attempt.
+bool HeldPackageIsTrusted() {
+    if (HeldPackageSignedByVendor()) return true;
+    ReleasePackageHold();
+    DeleteFileW(g_setup.packagePath);
     return false;
 }
 
@@ -142,7 +152,7 @@ bool ObtainPackage(HWND window, DownloadStatus* status) {
     }
     if (ReuseRecordedPackage(recorded)) {
         // the recorded package is held in place
-    } else if (Download(packageName, status) && HoldPackage()) {
+    } else if (Download(packageName, status) && HoldPackage() && HeldPackageIsTrusted()) {
         freshDownload = true;
     } else {
         WorkerCheckpoint();

@@ -296,6 +296,44 @@ def make_ca(folder, name):
             "cert": folder / ("%s-server.pem" % name), "key": folder / ("%s-server.key" % name)}
 
 
+# The signer the signature-checking build (build/win-signer) asks for, and the package fake
+# signed in each way that build must tell apart, laid in C:\\fakes of every prefix.
+PACKAGE_SIGNER = "MORVELT Test Vendor"
+SIGNED_PACKAGES = ("package_signed.exe", "package_other_signer.exe", "package_untrusted_root.exe",
+                   "package_tampered.exe")
+
+
+def signer_installer_path():
+    return Path(os.environ.get("E2E_SIGNER_INSTALLER", BUILD / "win-signer" / "MORVELTSetup.exe"))
+
+
+def _code_signer(folder, ca_name, cn, tag):
+    """A code-signing certificate and key for cn, issued by the run's CA of that name."""
+    (folder / "sign-ext.cnf").write_text("extendedKeyUsage=codeSigning\nbasicConstraints=CA:FALSE\n"
+                                         "keyUsage=critical,digitalSignature\n")
+    _openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", tag + ".key", "-out", tag + ".csr", "-subj",
+             "/CN=" + cn, cwd=folder)
+    _openssl("x509", "-req", "-in", tag + ".csr", "-CA", ca_name + "-ca.pem", "-CAkey", ca_name + "-ca.key",
+             "-CAcreateserial", "-out", tag + ".pem", "-days", "7", "-extfile", "sign-ext.cnf", cwd=folder)
+    return folder / (tag + ".pem"), folder / (tag + ".key")
+
+
+def sign_package_fakes(certs, fakes):
+    """The package fake signed by the vendor's name, by another name, by the vendor's name from a
+    root the prefix does not trust, and signed by the vendor then changed in one byte."""
+    source = fakes / "package_fake.exe"
+    signers = {"package_signed.exe": ("trusted", PACKAGE_SIGNER), "package_other_signer.exe": ("trusted", "Someone Else"),
+               "package_untrusted_root.exe": ("untrusted", PACKAGE_SIGNER)}
+    for name, (ca, cn) in signers.items():
+        cert, key = _code_signer(certs, ca, cn, name[:-4])
+        subprocess.run(["osslsigncode", "sign", "-certs", str(cert), "-key", str(key), "-in", str(source),
+                        "-out", str(fakes / name)], check=True, capture_output=True)
+    data = bytearray((fakes / "package_signed.exe").read_bytes())
+    stub = data.find(b"This program cannot be run in DOS mode")
+    data[stub] ^= 0x20  # a byte the signature covers, harmless to the program
+    (fakes / "package_tampered.exe").write_bytes(bytes(data))
+
+
 class Base:
     """A prepared base run: a prefix to copy and the certificates of its test servers."""
 
@@ -430,6 +468,8 @@ def build_base(folder):
         if (tools_dir() / name).exists():
             shutil.copy2(tools_dir() / name, fakes / name)
             copied.append(name)
+    if "package_fake.exe" in copied:
+        sign_package_fakes(certs, fakes)
     (prefix / "drive_c" / "Downloads").mkdir(exist_ok=True)
     for reg in sorted(HERE.glob("base_*.reg")):
         import_reg(prefix, reg.read_text())

@@ -125,12 +125,13 @@ class InstallCase(ScenarioCase):
         s.set_download(PACKAGE, file=s.fake("package_fake.exe"), **faults)
         s.set_lookup(PACKAGE.encode(), delay=lookup_delay)
 
-    def start(self, s, *args, env=None):
-        """Starts the installer with the given switches and environment (handed on to the package)."""
+    def start(self, s, *args, env=None, exe=None):
+        """Starts the installer (or another build of it) with the given switches and environment
+        (handed on to the package)."""
         env = dict(env or {})
         env.setdefault("WINEDEBUG", TRACE)
         started_at = time.time()
-        app = s.start_installer(*args, env=env)
+        app = s.start_installer(*args, env=env, exe=exe)
         s.main_window()
         run = Run(s, app)
         run.started_at = started_at
