@@ -6,7 +6,8 @@
 //
 // A DLL or function that cannot be found makes that call fail the way the function reports
 // failure; it never ends the process.
-#include <windows.h>
+#include "app/late_imports.h"
+
 #include <objbase.h>
 #include <oleauto.h>
 #include <rpc.h>
@@ -15,6 +16,19 @@
 
 #include <atomic>
 #include <cwchar>
+
+HMODULE LoadFromSystemFolder(const wchar_t* name) {
+    HMODULE module = LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module || GetLastError() != ERROR_INVALID_PARAMETER) return module;
+    // Windows 7 without KB2533623 does not know the flag: name the system folder in full.
+    wchar_t path[MAX_PATH];
+    UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    size_t nameLength = std::wcslen(name);
+    if (length == 0 || length + 1 + nameLength >= MAX_PATH) return nullptr;
+    path[length] = L'\\';
+    std::wmemcpy(path + length + 1, name, nameLength + 1);
+    return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
 
 namespace {
 
@@ -28,21 +42,6 @@ LateDll winHttpDll{L"winhttp.dll"};
 LateDll ole32Dll{L"ole32.dll"};
 LateDll oleAut32Dll{L"oleaut32.dll"};
 LateDll rpcRt4Dll{L"rpcrt4.dll"};
-
-// Only the system folder: a web installer runs from the Downloads folder, where a DLL of the
-// same name may have been planted, and the default search would look there first.
-HMODULE LoadFromSystemFolder(const wchar_t* name) {
-    HMODULE module = LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (module || GetLastError() != ERROR_INVALID_PARAMETER) return module;
-    // Windows 7 without KB2533623 does not know the flag: name the system folder in full.
-    wchar_t path[MAX_PATH];
-    UINT length = GetSystemDirectoryW(path, MAX_PATH);
-    size_t nameLength = std::wcslen(name);
-    if (length == 0 || length + 1 + nameLength >= MAX_PATH) return nullptr;
-    path[length] = L'\\';
-    std::wmemcpy(path + length + 1, name, nameLength + 1);
-    return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-}
 
 // The function's address, loading its DLL on the first call of any of its functions; nullptr
 // when either is missing (a later call tries again). Two threads racing here both load the
