@@ -32,13 +32,21 @@ HMODULE LoadFromSystemFolder(const wchar_t* name) {
 
 namespace {
 
+// What the network DLLs load by name later (certificates, TLS, addresses, names) through delay-load
+// imports, which Wine's loader searches for in the program's folder whatever the default directories
+// say (seen: crypt32 and secur32 planted there were taken). Loaded from the system folder first,
+// they are found by their names. WinHTTP needs them all for its first request anyway.
+constexpr const wchar_t* kNetworkDelayLoads[] = {L"crypt32.dll", L"secur32.dll", L"iphlpapi.dll",
+                                                 L"dnsapi.dll", nullptr};
+
 struct LateDll {
     const wchar_t* name;
+    const wchar_t* const* loadFirst = nullptr; // from the system folder, before the DLL itself
     std::atomic<HMODULE> module{nullptr};
 };
 
-LateDll urlmonDll{L"urlmon.dll"};
-LateDll winHttpDll{L"winhttp.dll"};
+LateDll urlmonDll{L"urlmon.dll", kNetworkDelayLoads};
+LateDll winHttpDll{L"winhttp.dll", kNetworkDelayLoads};
 LateDll ole32Dll{L"ole32.dll"};
 LateDll oleAut32Dll{L"oleaut32.dll"};
 LateDll rpcRt4Dll{L"rpcrt4.dll"};
@@ -52,6 +60,8 @@ Fn Find(LateDll& dll, std::atomic<Fn>& cached, const char* function) {
     if (fn) return fn;
     HMODULE module = dll.module.load(std::memory_order_acquire);
     if (!module) {
+        for (const wchar_t* const* first = dll.loadFirst; first && *first; ++first)
+            (void)LoadFromSystemFolder(*first);
         module = LoadFromSystemFolder(dll.name);
         if (!module) return nullptr;
         dll.module.store(module, std::memory_order_release);
