@@ -7,7 +7,8 @@
 //
 // A DLL or function that cannot be found makes that call fail the way the function reports
 // failure; it never ends the process.
-#include <windows.h>
+#include "app/late_imports.h"
+
 #include <objbase.h>
 #include <oleauto.h>
 #include <rpc.h>
@@ -19,23 +20,6 @@
 #include <atomic>
 #include <cwchar>
 
-namespace {
-
-struct LateDll {
-    const wchar_t* name;
-    std::atomic<HMODULE> module{nullptr};
-};
-
-LateDll urlmonDll{L"urlmon.dll"};
-LateDll winHttpDll{L"winhttp.dll"};
-LateDll ole32Dll{L"ole32.dll"};
-LateDll oleAut32Dll{L"oleaut32.dll"};
-LateDll rpcRt4Dll{L"rpcrt4.dll"};
-LateDll winTrustDll{L"wintrust.dll"};
-LateDll crypt32Dll{L"crypt32.dll"};
-
-// Only the system folder: a web installer runs from the Downloads folder, where a DLL of the
-// same name may have been planted, and the default search would look there first.
 HMODULE LoadFromSystemFolder(const wchar_t* name) {
     HMODULE module = LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (module || GetLastError() != ERROR_INVALID_PARAMETER) return module;
@@ -49,6 +33,29 @@ HMODULE LoadFromSystemFolder(const wchar_t* name) {
     return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
+namespace {
+
+// What the network DLLs load by name later (certificates, TLS, addresses, names) through delay-load
+// imports, which Wine's loader searches for in the program's folder whatever the default directories
+// say (seen: crypt32 and secur32 planted there were taken). Loaded from the system folder first,
+// they are found by their names. WinHTTP needs them all for its first request anyway.
+constexpr const wchar_t* kNetworkDelayLoads[] = {L"crypt32.dll", L"secur32.dll", L"iphlpapi.dll",
+                                                 L"dnsapi.dll", nullptr};
+
+struct LateDll {
+    const wchar_t* name;
+    const wchar_t* const* loadFirst = nullptr; // from the system folder, before the DLL itself
+    std::atomic<HMODULE> module{nullptr};
+};
+
+LateDll urlmonDll{L"urlmon.dll", kNetworkDelayLoads};
+LateDll winHttpDll{L"winhttp.dll", kNetworkDelayLoads};
+LateDll ole32Dll{L"ole32.dll"};
+LateDll oleAut32Dll{L"oleaut32.dll"};
+LateDll rpcRt4Dll{L"rpcrt4.dll"};
+LateDll winTrustDll{L"wintrust.dll", kNetworkDelayLoads};
+LateDll crypt32Dll{L"crypt32.dll"};
+
 // The function's address, loading its DLL on the first call of any of its functions; nullptr
 // when either is missing (a later call tries again). Two threads racing here both load the
 // DLL, which only adds a reference; it is never freed.
@@ -58,6 +65,8 @@ Fn Find(LateDll& dll, std::atomic<Fn>& cached, const char* function) {
     if (fn) return fn;
     HMODULE module = dll.module.load(std::memory_order_acquire);
     if (!module) {
+        for (const wchar_t* const* first = dll.loadFirst; first && *first; ++first)
+            (void)LoadFromSystemFolder(*first);
         module = LoadFromSystemFolder(dll.name);
         if (!module) return nullptr;
         dll.module.store(module, std::memory_order_release);

@@ -30,7 +30,8 @@ add_dependencies(MORVELTSetup morvelt_images)
 set_source_files_properties(${CMAKE_SOURCE_DIR}/res/setup.rc PROPERTIES
     OBJECT_DEPENDS "${MORVELT_IMAGES};${CMAKE_SOURCE_DIR}/res/setup.manifest")
 target_compile_options(MORVELTSetup PRIVATE ${MORVELT_WIN_FLAGS})
-target_link_options(MORVELTSetup PRIVATE ${MORVELT_STATIC} -mwindows -s)
+# The entry point restricts the DLL search before the C runtime starts (app/dll_search_entry.cpp).
+target_link_options(MORVELTSetup PRIVATE ${MORVELT_STATIC} -mwindows -s -Wl,-e,_DllSearchEntry)
 # urlmon, WinHTTP, ole32, oleaut32 and rpcrt4 are loaded at their first use (app/late_imports.cpp),
 # after the window is painted; their import libraries are not linked.
 target_link_libraries(MORVELTSetup PRIVATE morvelt_rules user32 gdi32 comctl32 advapi32 shell32 shlwapi uuid)
@@ -73,5 +74,11 @@ function(morvelt_tool_dir dir)
     endforeach()
 endfunction()
 morvelt_tool_dir(tests/fakes)
+# The DLL the tests plant under system DLLs' names: its own entry point, no C runtime, kernel32 only.
+add_library(planted_mark SHARED ${CMAKE_SOURCE_DIR}/tests/fakes/planted/planted_mark.cpp)
+set_target_properties(planted_mark PROPERTIES PREFIX "")
+target_compile_options(planted_mark PRIVATE -municode -Os -DUNICODE -D_UNICODE -D_WIN32_WINNT=0x0601)
+target_link_options(planted_mark PRIVATE -nostdlib -Wl,-e,_PlantedEntry@12 -s)
+target_link_libraries(planted_mark PRIVATE kernel32)
 morvelt_tool_dir(tests/driver)
 morvelt_tool_dir(bench)

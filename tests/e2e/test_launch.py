@@ -1,11 +1,14 @@
 """Starting the installed product after a successful install: "Close and Launch MORVELT" (or "/i /l")
 has the desktop shell start the product fake, so it is the shell's child and not the installer's;
-without a shell to ask, nothing starts and the window closes all the same."""
+without a shell to ask, nothing starts and the window closes all the same. Run from a Downloads folder
+holding DLLs planted under system DLLs' names, the installer loads none of them."""
 
 import re
+import shutil
 import time
 import unittest
 
+from harness import tools_dir
 from install_support import INSTALLED, InstallCase, request_kind
 from product import LAUNCH_BUTTON, PACKAGE, PRIVACY, PRODUCT_DIR, PRODUCT_EXE
 
@@ -185,6 +188,48 @@ class TestNothingToLaunchWith(LaunchCase):
         self.click_launch(s)
         self.assertClosedWithLaunch(s, app)
         self.assertNothingStarted(s)
+
+
+# System DLLs outside Windows' KnownDLLs that programs load after their start (the window's theme,
+# the network, certificates, sound...). Each is planted in the Downloads folder as a DLL that leaves
+# C:\fakes\log\planted-<name>.dll.txt when loaded; Wine is told to prefer a DLL found by the
+# search, as Windows does.
+PLANTED = ["uxtheme", "dwmapi", "msimg32", "crypt32", "dnsapi", "iphlpapi", "secur32", "userenv", "winmm",
+           "cryptbase", "propsys", "winhttp", "urlmon", "wininet"]
+
+
+class TestPlantedDlls(LaunchCase):
+    maxDiff = None  # the marks name the programs that loaded them
+
+    def plant(self, s):
+        for name in PLANTED:
+            shutil.copy2(tools_dir() / "planted_mark.dll", s.host_path("C:\\Downloads") / (name + ".dll"))
+        return {"WINEDLLOVERRIDES": "mscoree,mshtml=;%s=n,b" % ",".join(PLANTED)}
+
+    def marks(self, s):
+        # Each mark: the programs that loaded that plant, once each.
+        return {p.name: sorted(set(p.read_text(errors="replace").splitlines()))
+                for p in s.host_path("C:\\fakes\\log").glob("planted-*")}
+
+    def test_dlls_planted_beside_the_installer_are_not_loaded(self):
+        s = self.session(desktop=True)
+        env = self.plant(s)
+        # The plants work: a program that leaves its search as it is loads them from its folder.
+        shutil.copy2(tools_dir() / "httpget.exe", s.host_path("C:\\Downloads"))
+        s.run(["wine", "C:\\Downloads\\httpget.exe"], env=env)
+        self.assertTrue({"planted-urlmon.dll.txt", "planted-winhttp.dll.txt"} & set(self.marks(s)), self.marks(s))
+        for mark in s.host_path("C:\\fakes\\log").glob("planted-*"):
+            mark.unlink()
+        try:
+            app = self.install(s, env=env)
+        except TimeoutError:  # a plant that was loaded may be why: name it first
+            self.assertEqual(self.marks(s), {}, "planted DLLs loaded, with the programs that loaded them")
+            raise
+        explorers = self.processes(s, "explorer.exe")
+        self.click_launch(s)
+        self.assertStartedByShell(s, self.product_start(s), explorers)
+        self.assertClosedWithLaunch(s, app)
+        self.assertEqual(self.marks(s), {}, "planted DLLs loaded, with the programs that loaded them")
 
 
 if __name__ == "__main__":

@@ -1,0 +1,8 @@
+#pragma once
+// The one rule for DLLs loaded by name after the start (late_imports.cpp).
+#include <windows.h>
+
+// The system folder's DLL of that name, loaded (or found loaded); nullptr when there is none. Never
+// the default search: a web installer runs from the Downloads folder, where a DLL of the same name
+// may have been planted, and the default search would look there first.
+HMODULE LoadFromSystemFolder(const wchar_t* name);
