@@ -7,13 +7,23 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 failed=()
+layers=()
 run() { # name, command...
-  local name=$1 began=$SECONDS; shift
+  local name=$1 began=$SECONDS result; shift
   echo "=== $name"
-  if "$@"; then
-    echo "=== $name: ok ($((SECONDS - began)) s)"
+  if "$@"; then result=ok; else result=FAILED; failed+=("$name"); fi
+  layers+=("$(printf '%6d s  %-6s %s' $((SECONDS - began)) "$result" "$name")")
+  echo "=== $name: $result ($((SECONDS - began)) s)"
+}
+
+# What scripts/enable-i386.sh left: an enabled qemu-i386 entry hands every 32-bit x86 program
+# to QEMU; without one the kernel runs them itself.
+machine() {
+  local entry=/proc/sys/fs/binfmt_misc/qemu-i386
+  if [ -e "$entry" ] && [ "$(head -1 "$entry")" = enabled ]; then
+    echo "emulated (32-bit x86 programs run under $(sed -n 's/^interpreter //p' "$entry"))"
   else
-    echo "=== $name: FAILED ($((SECONDS - began)) s)"; failed+=("$name")
+    echo "native (the kernel runs 32-bit x86 programs itself)"
   fi
 }
 
@@ -47,6 +57,8 @@ if [ -x scripts/e2e.sh ]; then
 fi
 
 echo
+echo "machine: $(machine)"
+printf '%s\n' "${layers[@]}"
 echo "all layers took $SECONDS s"
 if [ ${#failed[@]} -eq 0 ]; then
   echo "ALL TEST LAYERS PASSED"
