@@ -30,7 +30,9 @@ add_dependencies(MORVELTSetup morvelt_images)
 set_source_files_properties(${CMAKE_SOURCE_DIR}/res/setup.rc PROPERTIES
     OBJECT_DEPENDS "${MORVELT_IMAGES};${CMAKE_SOURCE_DIR}/res/setup.manifest")
 target_compile_options(MORVELTSetup PRIVATE ${MORVELT_WIN_FLAGS})
-target_link_options(MORVELTSetup PRIVATE ${MORVELT_STATIC} -mwindows -s)
+# No link time in the PE header, so the same commit builds the same bytes anywhere (a vendor's
+# signed release can be rebuilt and compared by anyone).
+target_link_options(MORVELTSetup PRIVATE ${MORVELT_STATIC} -mwindows -s -Wl,--no-insert-timestamp)
 # urlmon, WinHTTP, ole32, oleaut32 and rpcrt4 are loaded at their first use (app/late_imports.cpp),
 # after the window is painted; their import libraries are not linked.
 target_link_libraries(MORVELTSetup PRIVATE morvelt_rules user32 gdi32 comctl32 advapi32 shell32 shlwapi uuid)
