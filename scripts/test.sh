@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs every test: the rules' unit tests natively under ASan/UBSan and again under Wine,
-# a short run of each fuzz target, and the end-to-end scenarios of the real executable
-# under Wine and Xvfb. Installs what it needs first. Exits non-zero when anything fails.
+# Runs every test: the set-up's apt logic against a stand-in, the rules' unit tests natively
+# under ASan/UBSan and again under Wine, a short run of each fuzz target, the release's rebuild
+# and signature, and the end-to-end scenarios of the real executable under Wine and Xvfb.
+# Installs what it needs first. Exits non-zero when anything fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -52,6 +53,7 @@ fi
 if [ -x scripts/static-analysis.sh ]; then
   run "static analysis" bash scripts/static-analysis.sh
 fi
+run "release (rebuilt identically, signed, verified, run under Wine)" bash tests/release/release_test.sh
 if [ -x scripts/e2e.sh ]; then
   run "end to end (Wine + Xvfb)" bash scripts/e2e.sh
 fi
