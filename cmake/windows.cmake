@@ -31,8 +31,10 @@ set_source_files_properties(${CMAKE_SOURCE_DIR}/res/setup.rc PROPERTIES
     OBJECT_DEPENDS "${MORVELT_IMAGES};${CMAKE_SOURCE_DIR}/res/setup.manifest")
 target_compile_options(MORVELTSetup PRIVATE ${MORVELT_WIN_FLAGS})
 # The entry point restricts the DLL search before the C runtime starts (app/dll_search_entry.cpp).
-target_link_options(MORVELTSetup PRIVATE ${MORVELT_STATIC} -mwindows -s -Wl,-e,_DllSearchEntry)
-# urlmon, WinHTTP, ole32, oleaut32 and rpcrt4 are loaded at their first use (app/late_imports.cpp),
+# No link time in the PE header, so the same commit builds the same bytes anywhere (a vendor's
+# signed release can be rebuilt and compared by anyone).
+target_link_options(MORVELTSetup PRIVATE ${MORVELT_STATIC} -mwindows -s -Wl,-e,_DllSearchEntry -Wl,--no-insert-timestamp)
+# urlmon, WinHTTP, ole32, oleaut32, rpcrt4, wintrust and crypt32 are loaded at their first use (app/late_imports.cpp),
 # after the window is painted; their import libraries are not linked.
 target_link_libraries(MORVELTSetup PRIVATE morvelt_rules user32 gdi32 comctl32 advapi32 shell32 shlwapi uuid)
 

@@ -10,6 +10,7 @@ if [ "${1:-}" = "release" ]; then
   cmake -S . -B build/release "${gen[@]}" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build build/release --target MORVELTSetup
   ls -l build/release/MORVELTSetup.exe
+  sha256sum build/release/MORVELTSetup.exe
   exit 0
 fi
 cmake -S . -B build/win "${gen[@]}" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \

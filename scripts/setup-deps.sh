@@ -7,7 +7,7 @@ set -euo pipefail
 need=(g++-mingw-w64-i686-posix g++-mingw-w64-i686 mingw-w64-tools binutils-mingw-w64-i686
       cmake ninja-build googletest wine wine32 wine64 fonts-wine fonts-liberation fontconfig
       xvfb xdotool imagemagick x11-utils python3 openssl iproute2 util-linux clang
-      libclang-rt-14-dev curl procps)
+      libclang-rt-14-dev curl procps osslsigncode)
 
 . "$(dirname "$0")/apt.sh"
 

@@ -1,24 +1,38 @@
 #!/usr/bin/env bash
-# Runs every test: the rules' unit tests natively under ASan/UBSan and again under Wine,
-# a short run of each fuzz target, and the end-to-end scenarios of the real executable
-# under Wine and Xvfb. Installs what it needs first. Exits non-zero when anything fails.
+# Runs every test: the set-up's apt logic against a stand-in, the rules' unit tests natively
+# under ASan/UBSan and again under Wine, a short run of each fuzz target, the release's rebuild
+# and signature, and the end-to-end scenarios of the real executable under Wine and Xvfb.
+# Installs what it needs first. Exits non-zero when anything fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-bash scripts/setup-deps.sh || exit 1
-bash scripts/build.sh || exit 1
-
 failed=()
+layers=()
 run() { # name, command...
-  local name=$1 began=$SECONDS; shift
+  local name=$1 began=$SECONDS result; shift
   echo "=== $name"
-  if "$@"; then
-    echo "=== $name: ok ($((SECONDS - began)) s)"
+  if "$@"; then result=ok; else result=FAILED; failed+=("$name"); fi
+  layers+=("$(printf '%6d s  %-6s %s' $((SECONDS - began)) "$result" "$name")")
+  echo "=== $name: $result ($((SECONDS - began)) s)"
+}
+
+# What scripts/enable-i386.sh left: an enabled qemu-i386 entry hands every 32-bit x86 program
+# to QEMU; without one the kernel runs them itself.
+machine() {
+  local entry=/proc/sys/fs/binfmt_misc/qemu-i386
+  if [ -e "$entry" ] && [ "$(head -1 "$entry")" = enabled ]; then
+    echo "emulated (32-bit x86 programs run under $(sed -n 's/^interpreter //p' "$entry"))"
   else
-    echo "=== $name: FAILED ($((SECONDS - began)) s)"; failed+=("$name")
+    echo "native (the kernel runs 32-bit x86 programs itself)"
   fi
 }
+
+# The set-up's own logic first: it needs nothing installed and takes a second.
+run "set-up against a faulty archive (stand-in apt-get)" bash tests/setup/apt_test.sh
+
+bash scripts/setup-deps.sh || exit 1
+bash scripts/build.sh || exit 1
 
 run "unit tests (native, sanitizers)" ctest --test-dir build/native --output-on-failure
 
@@ -39,11 +53,14 @@ fi
 if [ -x scripts/static-analysis.sh ]; then
   run "static analysis" bash scripts/static-analysis.sh
 fi
+run "release (rebuilt identically, signed, verified, run under Wine)" bash tests/release/release_test.sh
 if [ -x scripts/e2e.sh ]; then
   run "end to end (Wine + Xvfb)" bash scripts/e2e.sh
 fi
 
 echo
+echo "machine: $(machine)"
+printf '%s\n' "${layers[@]}"
 echo "all layers took $SECONDS s"
 if [ ${#failed[@]} -eq 0 ]; then
   echo "ALL TEST LAYERS PASSED"
