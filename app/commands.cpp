@@ -17,6 +17,8 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
+
 namespace {
 // After an abort the process must be gone within 3 s of Yes whatever the ended worker left
 // behind (a lock it held, for one); this backstop counts from Yes.
@@ -31,6 +33,10 @@ constexpr DWORD kClosingReportMs = 2000;
 // After an abort's Yes, the wait for the worker's step and the abort report together take at
 // most this long, so the process is gone within 3 s even when the server answers nothing.
 constexpr DWORD kAbortReportBudgetMs = 1500;
+// The report gets at least this long even when hiding the window took the budget (Wine without a
+// window manager takes 2 s to hide one): the process ends right after the report, and the
+// backstop still ends it 2.5 s after Yes.
+constexpr uint64_t kAbortReportFloorMs = 400;
 // How long the end of an abort waits for the ended worker to be gone.
 constexpr DWORD kWorkerEndMs = 300;
 
@@ -149,7 +155,9 @@ void HandleCloseRequest(HWND window, WPARAM wParam, LPARAM lParam) {
             status->lastPercent));
     }
     AwaitWorkerQuiet(kWorkerQuietMs);
-    ReportEventWithin(code, code == AbortedDuringDownload ? abortDetail : nullptr,
-                      static_cast<DWORD>(BudgetLeft(kAbortReportBudgetMs, answeredAt, GetTickCount64())));
+    ReportEventWithin(
+        code, code == AbortedDuringDownload ? abortDetail : nullptr,
+        static_cast<DWORD>(
+            std::max(BudgetLeft(kAbortReportBudgetMs, answeredAt, GetTickCount64()), kAbortReportFloorMs)));
     EndAfterAbort(backstopRunning);
 }

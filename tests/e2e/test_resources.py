@@ -232,7 +232,11 @@ class TestHandles(ResourceCase):
         self.assertEqual([x for x in self.changes(presses[1][1], presses[-1][1]) if x.startswith("+")], [],
                          "nothing added from press 10 to press 100: %s" % [(n, c["handles"]) for n, c in presses])
         self.assertLessEqual(max(press_handles[1:]), press_handles[1], press_handles)
-        self.assertLessEqual(max(c["threads"] for _, c in presses), stalled["threads"], "no report thread left over")
+        # The pages open through the desktop shell: COM starts its own RPC threads for that once (two
+        # under Wine, by the tenth press), and nothing more after them.
+        self.assertLessEqual(max(c["threads"] for _, c in presses), stalled["threads"] + 2, "COM's threads only")
+        self.assertLessEqual(max(c["threads"] for _, c in presses[1:]), presses[1][1]["threads"],
+                             "no report thread left over")
         self.assertEqual(presses[-1][1]["windows"], welcome["windows"])
 
         # The server's record of the presses, and what the browser was asked to open.
