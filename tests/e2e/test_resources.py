@@ -141,6 +141,9 @@ class ResourceCase(InstallCase):
         (s.artifacts / name).write_text(json.dumps(figures, indent=1))
 
 
+COM_POOL = 2  # RPC threads COM starts for calls to the desktop shell
+
+
 class TestHandles(ResourceCase):
     def test_attempts_and_tutorial_reports_leave_the_handle_count(self):
         row = fault_table.Row(self, "handles and memory: %d attempts, %d tutorial reports"
@@ -232,10 +235,10 @@ class TestHandles(ResourceCase):
         self.assertEqual([x for x in self.changes(presses[1][1], presses[-1][1]) if x.startswith("+")], [],
                          "nothing added from press 10 to press 100: %s" % [(n, c["handles"]) for n, c in presses])
         self.assertLessEqual(max(press_handles[1:]), press_handles[1], press_handles)
-        # The pages open through the desktop shell: COM starts its own RPC threads for that once (two
-        # under Wine, by the tenth press), and nothing more after them.
-        self.assertLessEqual(max(c["threads"] for _, c in presses), stalled["threads"] + 2, "COM's threads only")
-        self.assertLessEqual(max(c["threads"] for _, c in presses[1:]), presses[1][1]["threads"],
+        # The pages open through the desktop shell, for which COM keeps a small pool of RPC threads of
+        # its own (one or two under Wine, started when it likes); a report thread left over from each
+        # of the 100 presses would stand far above it.
+        self.assertLessEqual(max(c["threads"] for _, c in presses), stalled["threads"] + COM_POOL,
                              "no report thread left over")
         self.assertEqual(presses[-1][1]["windows"], welcome["windows"])
 
