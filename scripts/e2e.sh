@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the end-to-end scenarios: the real installer under Wine and Xvfb, each scenario in its own
 # prefix, network namespace and display, against the local test vendor server.
-#   scripts/e2e.sh [-j WORKERS] [test_module[.Class[.test]] ...]
+#   scripts/e2e.sh [-j WORKERS (3; 2 where 32-bit code is emulated)] [test_module[.Class[.test]] ...]
 # Needs root (network namespaces). Ends with "E2E: N passed, M failed[, K skipped]".
 set -euo pipefail
 cd "$(dirname "$0")/.."
