@@ -19,8 +19,6 @@
 namespace {
 constexpr int32_t kGaveUpWaiting = 10;
 
-int ShowBox(HWND window, const wchar_t* text, UINT type) { return ShowGuardedBox(window, text, type); }
-
 void Report(EventCode code, const wchar_t* extras) {
     WorkerCheckpoint();
     OutwardStep step;
@@ -43,7 +41,7 @@ bool Download(const char* packageName, DownloadStatus* status) {
 // cannot be shown (answer 0) counts as Cancel: asking again at once would spin for good.
 bool WaitForProductToClose(HWND window) {
     while (ProductRunning()) {
-        int answer = ShowBox(window, text::kCloseProduct, MB_OKCANCEL | MB_ICONERROR);
+        int answer = ShowGuardedBox(window, text::kCloseProduct, MB_OKCANCEL | MB_ICONERROR);
         if (answer == IDCANCEL || answer == 0) return false;
     }
     return true;
@@ -146,7 +144,7 @@ bool ObtainPackage(HWND window, DownloadStatus* status) {
     PackageDigest recorded;
     if (g_setup.continueAfterRestart) recorded = TakeRecordedPackage();
     if (!LookUp(packageName)) {
-        ShowBox(window, text::kDownloadFailed, MB_OK | MB_ICONERROR);
+        ShowGuardedBox(window, text::kDownloadFailed, MB_OK | MB_ICONERROR);
         ShowNotInstalled();
         return false;
     }
@@ -157,7 +155,7 @@ bool ObtainPackage(HWND window, DownloadStatus* status) {
     } else {
         WorkerCheckpoint();
         ShowDownloadFailed();
-        ShowBox(window, text::kDownloadFailed, MB_OK | MB_ICONERROR);
+        ShowGuardedBox(window, text::kDownloadFailed, MB_OK | MB_ICONERROR);
         return false;
     }
 
