@@ -133,6 +133,22 @@ BOOL WINAPI WinHttpReadData(HINTERNET request, LPVOID buffer, DWORD toRead, LPDW
     return fn ? fn(request, buffer, toRead, read) : FALSE;
 }
 
+BOOL WINAPI WinHttpSetTimeouts(HINTERNET handle, int resolve, int connect, int send, int receive) {
+    LATE_FIND(winHttpDll, WinHttpSetTimeouts);
+    return fn ? fn(handle, resolve, connect, send, receive) : FALSE;
+}
+
+BOOL WINAPI WinHttpGetIEProxyConfigForCurrentUser(WINHTTP_CURRENT_USER_IE_PROXY_CONFIG* config) {
+    LATE_FIND(winHttpDll, WinHttpGetIEProxyConfigForCurrentUser);
+    return fn ? fn(config) : FALSE;
+}
+
+BOOL WINAPI WinHttpGetProxyForUrl(HINTERNET session, LPCWSTR url, WINHTTP_AUTOPROXY_OPTIONS* options,
+                                  WINHTTP_PROXY_INFO* info) {
+    LATE_FIND(winHttpDll, WinHttpGetProxyForUrl);
+    return fn ? fn(session, url, options, info) : FALSE;
+}
+
 BOOL WINAPI WinHttpCloseHandle(HINTERNET handle) {
     LATE_FIND(winHttpDll, WinHttpCloseHandle);
     return fn ? fn(handle) : FALSE;

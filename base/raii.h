@@ -90,6 +90,11 @@ struct LocalTraits {
     static HLOCAL Invalid() { return nullptr; }
     static void Close(HLOCAL p) { ::LocalFree(p); }
 };
+// Text the system allocated with GlobalAlloc (WinHTTP's proxy settings, for one).
+struct GlobalTextTraits {
+    static wchar_t* Invalid() { return nullptr; }
+    static void Close(wchar_t* text) { ::GlobalFree(text); }
+};
 struct IconTraits {
     static HICON Invalid() { return nullptr; }
     static void Close(HICON i) { ::DestroyIcon(i); }
@@ -113,6 +118,7 @@ using unique_hcertstore = Unique<HCERTSTORE, CertStoreTraits>;
 using unique_hicon = Unique<HICON, IconTraits>;
 // Memory the system allocated for us with LocalAlloc (security descriptors, for one).
 using unique_hlocal = Unique<HLOCAL, LocalTraits>;
+using unique_global_text = Unique<wchar_t*, GlobalTextTraits>;
 // A memory DC of our own (CreateCompatibleDC); DeleteDC.
 using unique_hdc = Unique<HDC, DcTraits>;
 

@@ -1,0 +1,18 @@
+#pragma once
+// The user's Internet settings: the way the browser and the platform's download service reach
+// the vendor. Read once per process; the proxy they give is found once too, since automatic
+// detection and a script's download can take seconds.
+#include <windows.h>
+
+struct UserProxy {
+    const wchar_t* servers; // WinHTTP's proxy list: "host:port", or one per scheme
+    const wchar_t* bypass;  // nullptr: none
+};
+
+// True when the user named a script or a proxy; automatic detection alone, on by default, is not
+// counted.
+[[nodiscard]] bool UserSettingsNameAProxy();
+
+// The proxy the settings give for url: a script's or detection's answer first, the named proxy
+// when neither gives one. nullptr when they give none (nothing set, "DIRECT", nothing found).
+[[nodiscard]] const UserProxy* UserSettingsProxy(const wchar_t* agent, const wchar_t* url);
