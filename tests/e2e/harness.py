@@ -620,11 +620,13 @@ class Session:
     owner: the unittest.TestCase (its id names the artifact folder) or a plain name.
     desktop: run Wine's explorer as a virtual desktop filling the screen, for the desktop shell.
     server: start the vendor server ("trusted" certificate, "untrusted", or None for no server).
+    server_hosts: the addresses it listens on, when not the ones the installer's names resolve to.
     lookup, api, downloads: the server's first config (see set_lookup / set_download).
     """
 
     def __init__(self, owner, desktop=False, server="trusted", lookup=None, downloads=None, api=None,
-                 server_timeout=300):
+                 server_timeout=300, server_hosts=None):
+        self.server_hosts = server_hosts
         self.scenario = owner.id().replace("__main__.", "") if hasattr(owner, "id") else str(owner)
         self.desktop = desktop
         self.server_kind = server
@@ -732,7 +734,8 @@ class Session:
                 self.ns.cmd([PYTHON, HERE / "vendor_server.py", "--config", self.dir / "server.json",
                              "--log", self.dir / "requests.jsonl", "--cert", certs["cert"], "--key", certs["key"],
                              "--alt-cert", other["cert"], "--alt-key", other["key"],
-                             "--timeout", self.server_timeout, "--ready", ready]),
+                             "--timeout", self.server_timeout, "--ready", ready]
+                            + (["--hosts", self.server_hosts] if self.server_hosts else [])),
                 stdout=log, stderr=subprocess.STDOUT)
         deadline = time.monotonic() + 10
         while not ready.exists():

@@ -27,7 +27,9 @@ def http_exchanges(trace):
     a list of (function, arguments) calls plus the handles the opening calls returned."""
     out, current = [], {}
     for c in trace.winhttp:
-        if c["fn"] == "WinHttpGetDefaultProxyConfiguration":
+        # Wine's own look at the default proxy, and the installer's once-per-process read of the
+        # user's Internet settings: no part of a request.
+        if c["fn"] in ("WinHttpGetDefaultProxyConfiguration", "WinHttpGetIEProxyConfigForCurrentUser"):
             continue
         if "args" in c and c["fn"] == "WinHttpOpen":
             current[c["tid"]] = {"tid": c["tid"], "calls": [], "handles": {}}

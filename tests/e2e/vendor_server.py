@@ -58,6 +58,7 @@ import argparse
 import base64
 import http.server
 import json
+import re
 import os
 import socket
 import socketserver
@@ -178,7 +179,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def answer(self, head):
         config = self.server.config.get()
-        target = self.path
+        # Every server takes a target in absolute form too (Wine's WinHTTP sends one through a proxy).
+        target = re.sub(r"^https?://[^/]*", "", self.path)
         try:
             if target.startswith(API_PREFIX):
                 entry = config.get("api", {})
