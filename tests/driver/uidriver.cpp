@@ -21,6 +21,11 @@
 //   postpress <hwnd> <msg> <wparam> <lparam> <button> [--ms N] [--pid N]
 //                                      posts one message, then N ms later presses a box's button
 //   keydacl <key under HKLM>                             the key's access list (32-bit view) as SDDL
+//   serve                                                the commands above, one per line on stdin (arguments
+//                                                        separated by tabs, UTF-8), each answer followed by a
+//                                                        line "\x1e<exit code>": one Wine start for a whole
+//                                                        scenario's queries (each start costs seconds under
+//                                                        QEMU)
 //
 // Exit code 0 when the command found what it was asked for, 1 when not, 2 on bad usage.
 #include <windows.h>
@@ -34,6 +39,7 @@
 #include <cstdio>
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -1069,9 +1075,7 @@ int Usage() {
     return 2;
 }
 
-} // namespace
-
-int wmain(int argc, wchar_t** argv) {
+int Dispatch(int argc, wchar_t** argv) {
     if (argc < 2) return Usage();
     std::wstring command = argv[1];
     Filter filter = ReadFilter(argc, argv);
@@ -1099,4 +1103,29 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"postpress") return CmdPostPress(argc, argv, filter.pid);
     if (command == L"keydacl" && argc >= 3) return CmdKeyDacl(argv[2]);
     return Usage();
+}
+
+int Serve() {
+    char line[8192];
+    while (std::fgets(line, sizeof line, stdin)) {
+        line[std::strcspn(line, "\r\n")] = '\0';
+        std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, line, -1, nullptr, 0), L'\0');
+        MultiByteToWideChar(CP_UTF8, 0, line, -1, wide.data(), static_cast<int>(wide.size()));
+        std::vector<wchar_t*> args{const_cast<wchar_t*>(L"uidriver")};
+        for (wchar_t *field = wide.data(), *tab; field; field = tab ? tab + 1 : nullptr) {
+            if ((tab = std::wcschr(field, L'\t'))) *tab = L'\0';
+            if (*field) args.push_back(field);
+        }
+        int rc = Dispatch(static_cast<int>(args.size()), args.data());
+        std::printf("\x1e%d\n", rc);
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc == 2 && std::wcscmp(argv[1], L"serve") == 0) return Serve();
+    return Dispatch(argc, argv);
 }

@@ -51,6 +51,10 @@ CONVERT = "/usr/bin/convert"  # ImageMagick itself, not a stand-in that may come
 SCREEN = "1024x768x24"
 FAKES = ["package_fake.exe", "product_fake.exe", "uninstaller_fake.exe", "browser_fake.exe", "locker_fake.exe"]
 TOOLS = ["uidriver.exe", "trustca.exe", "httpget.exe"]
+# The driver's commands that answer at once, asked of one driver process per session: a Wine
+# start costs about 0.3 s natively and 2 to 3 s where QEMU runs 32-bit code, and waits poll
+# these every 0.2 s. Commands that wait, make windows or use COM start a driver of their own.
+SERVED_COMMANDS = {"windows", "msgbox", "press", "ps", "screen", "proc", "handles", "send", "post", "keydacl"}
 INSTALLER_WIN_PATH = "C:\\Downloads\\MORVELTSetup.exe"
 MAIN_CLASS = "MORVELTSETUP"
 
@@ -397,6 +401,32 @@ def _pristine_prefix():
         return prefix
 
 
+# Wine's programs, DLLs, fonts and language tables in the prefix's Windows folder: 1.3 GB that
+# nothing writes once the prefix is booted. A session links them from the base rather than
+# copying them (a copy took 3 s on a loaded machine and kept the disk busy for every other
+# scenario); all the rest (registry, ini files, the user's folders, C:\fakes) is a copy of its own.
+SHARED_SUFFIXES = {".dll", ".exe", ".drv", ".sys", ".acm", ".ocx", ".cpl", ".tlb", ".ax", ".ds", ".nls", ".ttf",
+                   ".fon", ".mui", ".manifest"}
+
+
+def copy_prefix(source, target):
+    source, target = Path(source), Path(target)
+    windows = source / "drive_c" / "windows"
+    for folder, dirs, files in os.walk(source):
+        here = Path(folder)
+        (target / here.relative_to(source)).mkdir(exist_ok=True)
+        for name in dirs + files:
+            src = here / name
+            dst = target / src.relative_to(source)
+            if src.is_symlink():
+                os.symlink(os.readlink(src), dst)
+            elif name in files:
+                shared = src.suffix.lower() in SHARED_SUFFIXES and windows in src.parents
+                os.link(src, dst) if shared else shutil.copy2(src, dst)
+        dirs[:] = [d for d in dirs if not (here / d).is_symlink()]
+    shutil.copystat(source, target)
+
+
 def _pid_alive(pid):
     try:
         os.kill(pid, 0)
@@ -642,6 +672,8 @@ class Session:
         self.base = None
         self.dir = self.prefix = None
         self._cursor_refs = None
+        self._served = None  # the session's "uidriver serve" process and its answer file
+        self._served_lock = threading.Lock()
 
     # -- life cycle --
 
@@ -666,7 +698,7 @@ class Session:
         tmp_root.mkdir(parents=True, exist_ok=True)
         self.dir = Path(tempfile.mkdtemp(prefix="s-%d-" % os.getpid(), dir=tmp_root))
         self.prefix = self.dir / "prefix"
-        subprocess.run(["cp", "-a", str(self.base.prefix), str(self.prefix)], check=True)
+        copy_prefix(self.base.prefix, self.prefix)
         if self.desktop:
             self._enable_virtual_desktop()
         self.timings["copy"] = time.monotonic() - t0
@@ -857,6 +889,19 @@ class Session:
                 raise TimeoutError("timed out after %ss waiting for %s" % (timeout, what))
             time.sleep(interval)
 
+    def wait_while_progressing(self, count, stall=20, what="progress"):
+        """Waits until count() reaches 0, for as long as it keeps falling: a long job's pace is the
+        machine's (several times slower where 32-bit code is emulated), a halt is the program's."""
+        last, since = count(), time.monotonic()
+        while last:
+            time.sleep(0.5)
+            now = count()
+            if now < last:
+                last, since = now, time.monotonic()
+            elif time.monotonic() - since > stall:
+                raise TimeoutError("%s halted at %d for %s s" % (what, last, stall))
+        return True
+
     def wait_requests(self, prefix, count=1, timeout=10):
         return self.wait_for(lambda: len(self.requests(prefix)) >= count and self.requests(prefix),
                              timeout, what="%d request(s) to %s" % (count, prefix))
@@ -892,9 +937,50 @@ class Session:
 
     def driver(self, *args, timeout=30):
         """The UI driver's JSON answer to one command (None when it printed nothing)."""
-        r = self.tool("uidriver.exe", *args, timeout=timeout)
-        text = r.stdout.strip()
+        text = self._served_driver(args, timeout) if args and args[0] in SERVED_COMMANDS else None
+        if text is None:
+            text = self.tool("uidriver.exe", *args, timeout=timeout).stdout
+        text = text.strip()
         return json.loads(text) if text else None
+
+    def _served_driver(self, args, timeout):
+        """The answer of the session's one driver process, started at the first query; None when
+        it is gone (the prefix's Wine session ended), so the caller starts a driver of its own.
+        Its answers go to a file: a pipe would be held open by Wine's helper processes."""
+        with self._served_lock:
+            if self._served and self._served[0].poll() is not None:
+                self._served = None
+            if not self._served:
+                path = self.dir / ("driver-%d.out" % len(self.procs))
+                with open(path, "ab") as answers:  # appended to, whatever offset the reader is at
+                    p = subprocess.Popen(self.ns.cmd(["wine", tools_dir() / "uidriver.exe", "serve"]),
+                                         env=self.env(), stdin=subprocess.PIPE, stdout=answers,
+                                         stderr=subprocess.DEVNULL)
+                self.procs.append(p)
+                self._served = (p, open(path, "rb"))
+            p, out = self._served
+            start = out.seek(0, os.SEEK_END)
+            try:
+                p.stdin.write(("\t".join(str(a) for a in args) + "\n").encode())
+                p.stdin.flush()
+            except OSError:
+                self._served = None
+                return None
+            deadline = time.monotonic() + timeout
+            while True:
+                out.seek(start)
+                answer = out.read()
+                end = re.search(rb"(?:^|\n)\x1e-?\d+\r?\n", answer)
+                if end:
+                    return answer[:end.start()].decode("utf-8", "replace")
+                if p.poll() is not None:
+                    self._served = None
+                    return None
+                if time.monotonic() > deadline:
+                    p.kill()
+                    self._served = None
+                    raise subprocess.TimeoutExpired(args, timeout)
+                time.sleep(0.01)
 
     def wait_desktop_shell(self, timeout=30):
         """Brings up Wine's desktop (the driver's start starts it) and waits until its shell hands

@@ -7,6 +7,7 @@ which carries their checks."""
 
 import json
 import math
+import os
 import time
 import unittest
 
@@ -95,11 +96,13 @@ class TestAbortStages(InstallCase):
         self.serve_package(s)
         install_previous(s)
         lock(s, QUORBIN + "\\Vesk\\data\\cache.bin")
-        self.lay_remains(s, 20)
+        remains = self.lay_remains(s, 20)
         run = self.start(s, "/i")
         s.wait_for(lambda: "done removed=" in (s.fake_log("uninstaller") or ""), 60, what="the uninstaller to end")
         self.click_close_glyph(s)
         question = self.wait_box(s, ABORT_QUESTION)
+        s.wait_while_progressing(lambda: sum(len(files) for _, _, files in os.walk(remains)),
+                                 what="the delete under the question")
         restart = self.wait_box(s, DEFAULT_RESTART_QUESTION, 60)
         self.assertTrue(s.exists(script_path(s)) and self.package_record(s), "the continuation was written")
         # Only administrators and the system may change the record, whatever the key had before.

@@ -237,7 +237,8 @@ class TestSwitches(InstallCase):
         s = self.session()
         self.serve_package(s)
         run = self.start(s, "/l")
-        time.sleep(1.0)
+        self.wait_kind(s, 1, timeout=15)
+        time.sleep(1.0)  # room for an attempt that must not start
         self.assertEqual(self.kinds(s), [1], "/l alone starts nothing")
         # Any program can post the window's private message: made-up values must free nothing.
         hwnd = s.main_window()["hwnd"]

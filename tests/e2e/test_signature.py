@@ -19,7 +19,8 @@ class TestPackageSignature(InstallCase):
     def test_only_the_vendors_signature_runs(self):
         s = self.session()
         self.serve(s, "package_fake.exe")
-        run = self.start(s, exe=signer_installer_path())
+        self.start(s, exe=signer_installer_path())
+        s.wait_for(lambda: 1 in self.kinds(s, 0), 15, what="the start-up report")
         # (A package changed after signing is not here: Wine's check does not hash the image.)
         for package in ("package_fake.exe", "package_other_signer.exe", "package_untrusted_root.exe"):
             with self.subTest(package=package):
