@@ -53,7 +53,7 @@ fi
 if [ -x scripts/static-analysis.sh ]; then
   run "static analysis" bash scripts/static-analysis.sh
 fi
-run "release (rebuilt identically, signed, verified, run under Wine)" bash tests/release/release_test.sh
+run "release (rebuilt identically, signed, verified)" bash tests/release/release_test.sh
 if [ -x scripts/e2e.sh ]; then
   run "end to end (Wine + Xvfb)" bash scripts/e2e.sh
 fi
