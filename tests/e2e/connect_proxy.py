@@ -1,14 +1,15 @@
 """The proxy of an office network, for the proxy scenarios: it tunnels CONNECT requests to the test
-vendor server (whatever host they name, to --upstream on the same port) and serves a proxy
-auto-configuration script that names itself at any other path. Every request line is recorded
-as a JSON line: {"method": ..., "target": ...}."""
+vendor server (whatever host they name, to the upstream address on the same port) and answers any
+other request with a proxy auto-configuration script that names itself. Each request line goes
+to the log as a JSON line {"method": ..., "target": ...}.
 
-import argparse
+    connect_proxy.py LISTEN_ADDRESS PORT UPSTREAM_ADDRESS LOG READY_FILE"""
+
 import json
 import select
 import socket
 import socketserver
-import threading
+import sys
 from pathlib import Path
 
 
@@ -19,54 +20,31 @@ class Handler(socketserver.StreamRequestHandler):
         method, target = (self.rfile.readline(8192).decode("latin-1").split(" ") + ["", ""])[:2]
         while self.rfile.readline(8192) not in (b"\r\n", b"\n", b""):
             pass
-        self.server.record({"method": method, "target": target})
+        with open(LOG, "a") as log:
+            log.write(json.dumps({"method": method, "target": target}) + "\n")
         if method != "CONNECT":
-            script = b'function FindProxyForURL(url, host) { return "PROXY %s"; }\n' % self.server.me.encode()
+            script = ('function FindProxyForURL(url, host) { return "PROXY %s:%d"; }\n' % ME).encode()
             self.wfile.write(b"HTTP/1.1 200 OK\r\nContent-Type: application/x-ns-proxy-autoconfig\r\n"
                              b"Content-Length: %d\r\nConnection: close\r\n\r\n%s" % (len(script), script))
             return
         try:
-            upstream = socket.create_connection((self.server.upstream, int(target.rsplit(":", 1)[1])), 10)
+            upstream = socket.create_connection((UPSTREAM, int(target.rsplit(":", 1)[1])), 10)
         except (OSError, ValueError, IndexError):
             self.wfile.write(b"HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\n\r\n")
             return
         self.wfile.write(b"HTTP/1.1 200 Connection established\r\n\r\n")
-        ends = [self.connection, upstream]
         with upstream:
             while True:
-                ready, _, _ = select.select(ends, [], [], 300)
-                if not ready:
+                ready = select.select([self.connection, upstream], [], [], 300)[0]
+                data = ready and ready[0].recv(65536)
+                if not data:
                     return
-                for end in ready:
-                    data = end.recv(65536)
-                    if not data:
-                        return
-                    (upstream if end is self.connection else self.connection).sendall(data)
-
-
-class Proxy(socketserver.ThreadingTCPServer):
-    daemon_threads = True
-    allow_reuse_address = True
-
-    def record(self, entry):
-        with self.lock, open(self.log, "a") as f:
-            f.write(json.dumps(entry) + "\n")
-
-
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--listen", default="127.0.0.3")
-    parser.add_argument("--port", type=int, default=3128)
-    parser.add_argument("--upstream", default="127.0.0.2")
-    parser.add_argument("--log", required=True)
-    parser.add_argument("--ready", required=True)
-    args = parser.parse_args()
-    proxy = Proxy((args.listen, args.port), Handler)
-    proxy.lock, proxy.log, proxy.upstream = threading.Lock(), args.log, args.upstream
-    proxy.me = "%s:%d" % (args.listen, args.port)
-    Path(args.ready).write_text("ready")
-    proxy.serve_forever()
+                (upstream if ready[0] is self.connection else self.connection).sendall(data)
 
 
 if __name__ == "__main__":
-    main()
+    ME, UPSTREAM, LOG = (sys.argv[1], int(sys.argv[2])), sys.argv[3], sys.argv[4]
+    socketserver.ThreadingTCPServer.daemon_threads = True
+    server = socketserver.ThreadingTCPServer(ME, Handler)
+    Path(sys.argv[5]).write_text("ready")
+    server.serve_forever()

@@ -41,8 +41,7 @@ class TestUsersProxy(ScenarioCase):
         s = self.session(server_hosts=None if upstream == "127.0.0.1" else upstream)
         s.set_download("*", file=s.fake("package_fake.exe"))
         s.proxy_log, ready = s.dir / "proxy.jsonl", s.dir / "proxy.ready"
-        s.popen([PYTHON, HERE / "connect_proxy.py", "--upstream", upstream, "--log", s.proxy_log, "--ready", ready],
-                name="proxy")
+        s.popen([PYTHON, HERE / "connect_proxy.py", *PROXY.split(":"), upstream, s.proxy_log, ready], name="proxy")
         s.wait_for(ready.exists, 10, what="the proxy")
         return s
 
