@@ -1,6 +1,8 @@
 // Holds a file open so that it cannot be deleted: "locker_fake.exe <path>". The handle shares read and
 // write but not delete, which is how a running program keeps its files. It is held until
-// C:\fakes\stop_locker exists (checked every 100 ms) or 60 s have passed.
+// C:\fakes\stop_locker exists (checked every 100 ms), the scenario's session ends, or 15 minutes have
+// passed: longer than any scenario may take, since an emulating machine needed more than a minute
+// to reach the file, and a lock gone early turns the scenario into another one.
 //
 // Knob MORVELT_FAKE_LOCK_SHARE: "r" shares reading only (a scanner reading the file: others cannot
 // write it), "none" shares nothing (others cannot even open it); anything else is read and write.
@@ -13,7 +15,7 @@ namespace {
 
 constexpr wchar_t kLog[] = L"locker.txt";
 constexpr wchar_t kStopFile[] = L"C:\\fakes\\stop_locker";
-constexpr ULONGLONG kHoldMs = 60000;
+constexpr ULONGLONG kHoldMs = 15 * 60 * 1000;
 
 } // namespace
 
