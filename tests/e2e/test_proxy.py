@@ -61,7 +61,7 @@ class TestUsersProxy(ScenarioCase):
 
     def check_reports(self, requests):
         """Start-up report, then the attempt's requests in order, each with the query number the
-        Part's draws give it: a try that could not reach the server sent nothing, so the request
+        per-thread sequence gives it: a try that could not reach the server sent nothing, so the request
         that got through carries the number drawn for it."""
         seen = []
         for r in requests:
