@@ -143,10 +143,33 @@ BOOL WINAPI WinHttpGetIEProxyConfigForCurrentUser(WINHTTP_CURRENT_USER_IE_PROXY_
     return fn ? fn(config) : FALSE;
 }
 
-BOOL WINAPI WinHttpGetProxyForUrl(HINTERNET session, LPCWSTR url, WINHTTP_AUTOPROXY_OPTIONS* options,
-                                  WINHTTP_PROXY_INFO* info) {
-    LATE_FIND(winHttpDll, WinHttpGetProxyForUrl);
-    return fn ? fn(session, url, options, info) : FALSE;
+WINHTTP_STATUS_CALLBACK WINAPI WinHttpSetStatusCallback(HINTERNET handle, WINHTTP_STATUS_CALLBACK callback,
+                                                        DWORD notifications, DWORD_PTR reserved) {
+    LATE_FIND(winHttpDll, WinHttpSetStatusCallback);
+    return fn ? fn(handle, callback, notifications, reserved) : WINHTTP_INVALID_STATUS_CALLBACK;
+}
+
+// The resolver is missing before Windows 8: its calls then answer as an unusable handle would.
+DWORD WINAPI WinHttpCreateProxyResolver(HINTERNET session, HINTERNET* resolver) {
+    *resolver = nullptr;
+    LATE_FIND(winHttpDll, WinHttpCreateProxyResolver);
+    return fn ? fn(session, resolver) : ERROR_PROC_NOT_FOUND;
+}
+
+DWORD WINAPI WinHttpGetProxyForUrlEx(HINTERNET resolver, PCWSTR url, WINHTTP_AUTOPROXY_OPTIONS* options,
+                                     DWORD_PTR context) {
+    LATE_FIND(winHttpDll, WinHttpGetProxyForUrlEx);
+    return fn ? fn(resolver, url, options, context) : ERROR_PROC_NOT_FOUND;
+}
+
+DWORD WINAPI WinHttpGetProxyResult(HINTERNET resolver, WINHTTP_PROXY_RESULT* result) {
+    LATE_FIND(winHttpDll, WinHttpGetProxyResult);
+    return fn ? fn(resolver, result) : ERROR_PROC_NOT_FOUND;
+}
+
+VOID WINAPI WinHttpFreeProxyResult(WINHTTP_PROXY_RESULT* result) {
+    LATE_FIND(winHttpDll, WinHttpFreeProxyResult);
+    if (fn) fn(result);
 }
 
 BOOL WINAPI WinHttpCloseHandle(HINTERNET handle) {

@@ -1,5 +1,7 @@
 #include "net/route_rules.h"
 
+#include "base/format_bounded.h"
+
 namespace {
 // WinHTTP's error numbers, without <windows.h>.
 constexpr uint32_t kWinHttpTimeout = 12002;
@@ -22,4 +24,13 @@ KeptRoute Keep(VendorRoute route) {
 bool NeverReachedServer(uint32_t sendError) {
     return sendError == kWinHttpNameNotResolved || sendError == kWinHttpCannotConnect ||
            sendError == kWinHttpTimeout;
+}
+
+ScriptAnswer ReadScriptAnswer(const ScriptEntry* first, wchar_t* servers, size_t capacity) {
+    if (!first) return ScriptAnswer::None;
+    if (!first->proxy) return ScriptAnswer::Direct;
+    if (!first->tunnelable || !first->host || first->host[0] == L'\0' ||
+        FormatBounded(servers, capacity, L"%s:%u", first->host, static_cast<unsigned>(first->port)) < 0)
+        return ScriptAnswer::None;
+    return ScriptAnswer::Proxy;
 }

@@ -3,7 +3,8 @@
 #include "base/raii.h"
 #include "net/route_rules.h"
 
-#include <utility>
+#include <atomic>
+#include <iterator>
 
 namespace {
 
@@ -34,8 +35,7 @@ const Settings& ReadOnce() {
 bool Named(const raii::unique_global_text& text) { return text && text.get()[0] != L'\0'; }
 
 struct Found {
-    raii::unique_global_text servers;
-    raii::unique_global_text bypass;
+    wchar_t servers[300]; // "host:port" of a script's answer: a host name is at most 255 units
     UserProxy proxy{};
     bool any = false;
 };
@@ -47,16 +47,54 @@ struct Query {
     const wchar_t* url;
 };
 
-enum class ScriptAnswer { Proxy, Direct, None };
+// Where the resolution reports its end. Static and its event never closed: a resolution given up
+// at the bound may still finish, on WinHTTP's thread, after the asker has gone.
+struct Resolution {
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> succeeded{false};
+};
+Resolution g_resolution;
 
-// Detection and the script: on a session of their own, with bounds, so a script host that does not
-// answer costs seconds, not minutes.
+void CALLBACK OnResolved(HINTERNET, DWORD_PTR, DWORD status, LPVOID, DWORD) {
+    if (status == WINHTTP_CALLBACK_STATUS_GETPROXYFORURL_COMPLETE) g_resolution.succeeded = true;
+    SetEvent(g_resolution.done);
+}
+
+ScriptAnswer TakeAnswer(const WINHTTP_PROXY_RESULT& result) {
+    ScriptEntry first{};
+    if (result.cEntries > 0 && result.pEntries) {
+        const WINHTTP_PROXY_RESULT_ENTRY& entry = result.pEntries[0];
+        first = {entry.fProxy != FALSE,
+                 entry.ProxyScheme == INTERNET_SCHEME_HTTP || entry.ProxyScheme == INTERNET_SCHEME_HTTPS,
+                 entry.pwszProxy, entry.ProxyPort};
+    }
+    ScriptAnswer answer = ReadScriptAnswer(result.cEntries > 0 && result.pEntries ? &first : nullptr,
+                                           g_found.servers, std::size(g_found.servers));
+    if (answer == ScriptAnswer::Proxy) {
+        g_found.proxy = {g_found.servers, nullptr};
+        g_found.any = true;
+    }
+    return answer;
+}
+
+// Detection and the script through the resolver, which runs the script in the system's
+// auto-proxy service and never in this elevated process: the script's address comes from the
+// user's settings, which any program of the user can write. Where the system has no such
+// resolver (before Windows 8) no script is run at all. Bounded as a whole, so a script host that
+// does not answer, or a script that never returns, costs seconds, not the attempt.
 ScriptAnswer AskScript(const Settings& s, const Query& q) {
     raii::unique_hinternet session(WinHttpOpen(q.agent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                               WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session) return ScriptAnswer::None;
+                                               WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
+    if (!session || !g_resolution.done) return ScriptAnswer::None;
     (void)WinHttpSetTimeouts(session.get(), kBoundedResolveMs, kBoundedConnectMs, kBoundedConnectMs,
                              kBoundedConnectMs);
+    if (WinHttpSetStatusCallback(session.get(), OnResolved,
+                                 WINHTTP_CALLBACK_FLAG_REQUEST_ERROR |
+                                     WINHTTP_CALLBACK_FLAG_GETPROXYFORURL_COMPLETE,
+                                 0) == WINHTTP_INVALID_STATUS_CALLBACK)
+        return ScriptAnswer::None;
+    raii::unique_hinternet resolver;
+    if (WinHttpCreateProxyResolver(session.get(), resolver.put()) != ERROR_SUCCESS) return ScriptAnswer::None;
     WINHTTP_AUTOPROXY_OPTIONS options{};
     if (s.autoDetect) {
         options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
@@ -68,16 +106,14 @@ ScriptAnswer AskScript(const Settings& s, const Query& q) {
     }
     // A script host that asks for credentials is not answered: the named proxy is tried instead.
     options.fAutoLogonIfChallenged = FALSE;
-    WINHTTP_PROXY_INFO info{};
-    if (!WinHttpGetProxyForUrl(session.get(), q.url, &options, &info)) return ScriptAnswer::None;
-    raii::unique_global_text servers(info.lpszProxy);
-    raii::unique_global_text bypass(info.lpszProxyBypass);
-    if (info.dwAccessType != WINHTTP_ACCESS_TYPE_NAMED_PROXY || !Named(servers)) return ScriptAnswer::Direct;
-    g_found.servers = std::move(servers);
-    g_found.bypass = std::move(bypass);
-    g_found.proxy = {g_found.servers.get(), Named(g_found.bypass) ? g_found.bypass.get() : nullptr};
-    g_found.any = true;
-    return ScriptAnswer::Proxy;
+    if (WinHttpGetProxyForUrlEx(resolver.get(), q.url, &options, 0) != ERROR_IO_PENDING ||
+        WaitForSingleObject(g_resolution.done, kBoundedScriptMs) != WAIT_OBJECT_0 || !g_resolution.succeeded)
+        return ScriptAnswer::None; // closing the resolver cancels what is still under way
+    WINHTTP_PROXY_RESULT result{};
+    if (WinHttpGetProxyResult(resolver.get(), &result) != ERROR_SUCCESS) return ScriptAnswer::None;
+    ScriptAnswer answer = TakeAnswer(result);
+    WinHttpFreeProxyResult(&result);
+    return answer;
 }
 
 BOOL CALLBACK FindProxy(PINIT_ONCE, PVOID parameter, PVOID*) {

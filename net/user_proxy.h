@@ -13,6 +13,7 @@ struct UserProxy {
 // counted.
 [[nodiscard]] bool UserSettingsNameAProxy();
 
-// The proxy the settings give for url: a script's or detection's answer first, the named proxy
-// when neither gives one. nullptr when they give none (nothing set, "DIRECT", nothing found).
+// The proxy the settings give for url: a script's or detection's answer first, where the
+// system's resolver service gives one, the named proxy when neither does. nullptr when they give
+// none (nothing set, "DIRECT", nothing found).
 [[nodiscard]] const UserProxy* UserSettingsProxy(const wchar_t* agent, const wchar_t* url);

@@ -24,4 +24,18 @@ TEST(VendorRoutes, OnlyFailuresBeforeTheServerSawTheRequestTryAnotherWay) {
     EXPECT_FALSE(NeverReachedServer(0));
 }
 
+TEST(VendorRoutes, AScriptsFirstEntryDecides) {
+    wchar_t servers[16];
+    const ScriptEntry direct{false, false, nullptr, 0}, proxy{true, true, L"proxy.lan", 3128},
+        socks{true, false, L"socks.lan", 1080}, tooLong{true, true, L"proxy.example.lan", 8080};
+    EXPECT_EQ(ReadScriptAnswer(&proxy, servers, 16), ScriptAnswer::Proxy);
+    EXPECT_STREQ(servers, L"proxy.lan:3128");
+    EXPECT_EQ(ReadScriptAnswer(&direct, servers, 16), ScriptAnswer::Direct);
+    EXPECT_EQ(ReadScriptAnswer(&socks, servers, 16), ScriptAnswer::None);
+    EXPECT_EQ(ReadScriptAnswer(nullptr, servers, 16), ScriptAnswer::None);
+    // "proxy.example.lan:8080" needs 23 units: nothing of it is kept.
+    EXPECT_EQ(ReadScriptAnswer(&tooLong, servers, 16), ScriptAnswer::None);
+    EXPECT_STREQ(servers, L"");
+}
+
 } // namespace
