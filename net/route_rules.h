@@ -42,6 +42,5 @@ enum class ScriptAnswer : uint8_t { Proxy, Direct, None };
 
 // The first entry decides, as WinHTTP's own list would: "DIRECT" is the way that already failed;
 // a proxy is written to servers as "host:port", whole or not at all. A proxy WinHTTP cannot use,
-// or an empty answer, is no answer, and the named proxy is tried instead.
-// first is nullptr for an empty answer.
+// or an empty answer (first is nullptr), is no answer, and the named proxy is tried instead.
 [[nodiscard]] ScriptAnswer ReadScriptAnswer(const ScriptEntry* first, wchar_t* servers, size_t capacity);

@@ -60,20 +60,19 @@ void CALLBACK OnResolved(HINTERNET, DWORD_PTR, DWORD status, LPVOID, DWORD) {
     SetEvent(g_resolution.done);
 }
 
+void Use(const wchar_t* servers, const wchar_t* bypass) {
+    g_found.proxy = {servers, bypass};
+    g_found.any = true;
+}
+
 ScriptAnswer TakeAnswer(const WINHTTP_PROXY_RESULT& result) {
-    ScriptEntry first{};
-    if (result.cEntries > 0 && result.pEntries) {
-        const WINHTTP_PROXY_RESULT_ENTRY& entry = result.pEntries[0];
-        first = {entry.fProxy != FALSE,
-                 entry.ProxyScheme == INTERNET_SCHEME_HTTP || entry.ProxyScheme == INTERNET_SCHEME_HTTPS,
-                 entry.pwszProxy, entry.ProxyPort};
-    }
-    ScriptAnswer answer = ReadScriptAnswer(result.cEntries > 0 && result.pEntries ? &first : nullptr,
-                                           g_found.servers, std::size(g_found.servers));
-    if (answer == ScriptAnswer::Proxy) {
-        g_found.proxy = {g_found.servers, nullptr};
-        g_found.any = true;
-    }
+    if (result.cEntries == 0 || !result.pEntries) return ReadScriptAnswer(nullptr, nullptr, 0);
+    const WINHTTP_PROXY_RESULT_ENTRY& entry = result.pEntries[0];
+    ScriptEntry first{entry.fProxy != FALSE,
+                      entry.ProxyScheme == INTERNET_SCHEME_HTTP || entry.ProxyScheme == INTERNET_SCHEME_HTTPS,
+                      entry.pwszProxy, entry.ProxyPort};
+    ScriptAnswer answer = ReadScriptAnswer(&first, g_found.servers, std::size(g_found.servers));
+    if (answer == ScriptAnswer::Proxy) Use(g_found.servers, nullptr);
     return answer;
 }
 
@@ -125,10 +124,7 @@ BOOL CALLBACK FindProxy(PINIT_ONCE, PVOID parameter, PVOID*) {
         // when there is no script answer at all, as in the browser.
         if (answer != ScriptAnswer::None) return TRUE;
     }
-    if (Named(s.proxy)) {
-        g_found.proxy = {s.proxy.get(), Named(s.bypass) ? s.bypass.get() : nullptr};
-        g_found.any = true;
-    }
+    if (Named(s.proxy)) Use(s.proxy.get(), Named(s.bypass) ? s.bypass.get() : nullptr);
     return TRUE;
 }
 
