@@ -733,6 +733,8 @@ class Session:
                 p.kill()
             with contextlib.suppress(Exception):
                 p.wait(3)
+        if self._served:
+            self._drop_served()
 
     def _save_logs(self):
         if not self.dir:
@@ -949,7 +951,7 @@ class Session:
         Its answers go to a file: a pipe would be held open by Wine's helper processes."""
         with self._served_lock:
             if self._served and self._served[0].poll() is not None:
-                self._served = None
+                self._drop_served()
             if not self._served:
                 path = self.dir / ("driver-%d.out" % len(self.procs))
                 with open(path, "ab") as answers:  # appended to, whatever offset the reader is at
@@ -964,7 +966,7 @@ class Session:
                 p.stdin.write(("\t".join(str(a) for a in args) + "\n").encode())
                 p.stdin.flush()
             except OSError:
-                self._served = None
+                self._drop_served()
                 return None
             deadline = time.monotonic() + timeout
             while True:
@@ -974,13 +976,21 @@ class Session:
                 if end:
                     return answer[:end.start()].decode("utf-8", "replace")
                 if p.poll() is not None:
-                    self._served = None
+                    self._drop_served()
                     return None
                 if time.monotonic() > deadline:
                     p.kill()
-                    self._served = None
+                    self._drop_served()
                     raise subprocess.TimeoutExpired(args, timeout)
                 time.sleep(0.01)
+
+    def _drop_served(self):
+        """Forgets the served driver, closing what the harness holds of it."""
+        p, answers = self._served
+        self._served = None
+        answers.close()
+        with contextlib.suppress(OSError):
+            p.stdin.close()
 
     def wait_desktop_shell(self, timeout=30):
         """Brings up Wine's desktop (the driver's start starts it) and waits until its shell hands
