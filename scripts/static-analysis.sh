@@ -27,13 +27,21 @@ git ls-files --cached --others --exclude-standard '*.cpp' '*.h' | xargs grep -H 
         exit bad }' || rc=1
 # One formatting: every C++ file as .clang-format lays it out.
 echo "format"
-git ls-files --cached --others --exclude-standard '*.cpp' '*.h' | xargs clang-format --style=file --dry-run --Werror \
-  2>&1 | grep -E "error:" | head -20 | grep . && rc=1
+# (The tools' own exit codes are not the verdict: with pipefail a failing tool would hide its findings.)
+report() { # pattern, output: prints the first findings and fails when there are any
+  grep -qE "$1" <<<"$2" || return 0
+  grep -E "$1" <<<"$2" | head -20
+  return 1
+}
+out=$(git ls-files --cached --others --exclude-standard '*.cpp' '*.h' | xargs clang-format --style=file --dry-run \
+  --Werror 2>&1)
+report "error:" "$out" || rc=1
 
 echo "clang-tidy on $(echo "$sources" | wc -w) files"
-printf '%s\n' $sources | xargs -P 2 -n 4 clang-tidy -p build/win --quiet \
+out=$(printf '%s\n' $sources | xargs -P 2 -n 4 clang-tidy -p build/win --quiet \
   --extra-arg=--target=i686-w64-mingw32 --extra-arg=-isystem"$gccinc" \
-  --extra-arg=-isystem"$gccinc/i686-w64-mingw32" 2>/dev/null | grep -E "(warning|error):" && rc=1
+  --extra-arg=-isystem"$gccinc/i686-w64-mingw32" 2>/dev/null)
+report "(warning|error):" "$out" || rc=1
 echo "cppcheck"
 cppcheck --quiet --error-exitcode=1 --std=c++20 --language=c++ --enable=warning,performance,portability \
   --inline-suppr --library=windows --suppress=missingIncludeSystem -I . -D_WIN32 -DMORVELT_VENDOR_HOST=L\"h\" \
