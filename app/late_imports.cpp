@@ -240,12 +240,13 @@ RPC_STATUS RPC_ENTRY LateUuidCreate(UUID* uuid) {
     return fn ? fn(uuid) : RPC_S_CALL_FAILED;
 }
 
-DWORD WINAPI LateCertGetNameStringW(PCCERT_CONTEXT certificate, DWORD type, DWORD flags, void* typeParameter,
-                                    LPWSTR name, DWORD units) {
-    LATE_FIND(crypt32Dll, CertGetNameStringW);
-    if (fn) return fn(certificate, type, flags, typeParameter, name, units);
-    if (name && units) name[0] = 0;
-    return 1; // the empty name, as the function answers when it finds none
+BOOL WINAPI LateCryptDecodeObjectEx(DWORD encoding, LPCSTR type, const BYTE* encoded, DWORD encodedBytes,
+                                    DWORD flags, PCRYPT_DECODE_PARA parameters, void* decoded,
+                                    DWORD* decodedBytes) {
+    LATE_FIND(crypt32Dll, CryptDecodeObjectEx);
+    if (fn) return fn(encoding, type, encoded, encodedBytes, flags, parameters, decoded, decodedBytes);
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return FALSE;
 }
 
 RPC_STATUS RPC_ENTRY LateUuidToStringW(UUID* uuid, RPC_WSTR* text) {
@@ -267,4 +268,4 @@ LATE_IMPORT_SLOT(VariantInit, 4);
 LATE_IMPORT_SLOT(VariantClear, 4);
 LATE_IMPORT_SLOT(UuidCreate, 4);
 LATE_IMPORT_SLOT(UuidToStringW, 8);
-LATE_IMPORT_SLOT(CertGetNameStringW, 24);
+LATE_IMPORT_SLOT(CryptDecodeObjectEx, 32);

@@ -1,6 +1,8 @@
 #include "session/package_signature.h"
 
+#include "base/raii.h"
 #include "base/setup_state.h"
+#include "session/signer_rules.h"
 
 #include <softpub.h>
 #include <wincrypt.h>
@@ -14,25 +16,45 @@ namespace {
 // The common name of the vendor's code-signing certificate: the name Windows shows as the
 // verified publisher. Empty: this build runs the package unchecked.
 constexpr const wchar_t* kPackageSigner = MORVELT_PACKAGE_SIGNER;
-constexpr DWORD kNameUnits = 256;
-constexpr DWORD kChainFaults = CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN |
-                               CERT_TRUST_IS_NOT_SIGNATURE_VALID | CERT_TRUST_IS_REVOKED |
-                               CERT_TRUST_IS_CYCLIC;
 
-[[nodiscard]] bool SignerIsVendor(HANDLE trustState) {
+// The subject's one common name is the vendor's. A certificate with none or with several is
+// refused: Windows would otherwise name it by another attribute, or by the first of them.
+[[nodiscard]] bool SubjectIsVendor(const CERT_CONTEXT* certificate) {
+    raii::unique_hlocal decoded;
+    DWORD bytes = 0;
+    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_UNICODE_NAME, certificate->pCertInfo->Subject.pbData,
+                             certificate->pCertInfo->Subject.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr,
+                             decoded.put(), &bytes))
+        return false;
+    const auto* name = static_cast<const CERT_NAME_INFO*>(decoded.get());
+    const CERT_RDN_ATTR* common = nullptr;
+    for (DWORD r = 0; r < name->cRDN; ++r) {
+        for (DWORD a = 0; a < name->rgRDN[r].cRDNAttr; ++a) {
+            const CERT_RDN_ATTR& attribute = name->rgRDN[r].rgRDNAttr[a];
+            if (lstrcmpA(attribute.pszObjId, szOID_COMMON_NAME) != 0) continue;
+            if (common) return false;
+            common = &attribute;
+        }
+    }
+    // Text types are decoded to UTF-16; any other type is no name.
+    if (!common || (common->dwValueType & CERT_RDN_TYPE_MASK) < CERT_RDN_NUMERIC_STRING ||
+        common->Value.cbData % sizeof(wchar_t))
+        return false;
+    return IsExactSigner(reinterpret_cast<const wchar_t*>(common->Value.pbData),
+                         common->Value.cbData / sizeof(wchar_t), kPackageSigner);
+}
+
+[[nodiscard]] bool SignerIsVendor(HANDLE trustState, LONG answer) {
     CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(trustState);
     if (!provider) return false;
     CRYPT_PROVIDER_SGNR* signer = WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
     if (!signer || signer->csCertChain == 0 || !signer->pasCertChain || !signer->pasCertChain[0].pCert)
         return false;
-    // The chain the check built must end in a trusted root. Windows' verdict already says so;
-    // the chain's own status says it again where a platform's policy is laxer.
+    // The chain's own status says again what the verdict says, where a platform's policy is
+    // laxer; and it tells an unreachable revocation server from a revoked certificate.
     const CERT_CHAIN_CONTEXT* chain = signer->pChainContext;
-    if (!chain || (chain->TrustStatus.dwErrorStatus & kChainFaults)) return false;
-    wchar_t name[kNameUnits] = {};
-    DWORD units = CertGetNameStringW(signer->pasCertChain[0].pCert, CERT_NAME_ATTR_TYPE, 0,
-                                     const_cast<char*>(szOID_COMMON_NAME), name, kNameUnits);
-    return units > 1 && units < kNameUnits && lstrcmpW(name, kPackageSigner) == 0;
+    return chain && TrustVerdictAccepted(answer, chain->TrustStatus.dwErrorStatus) &&
+           SubjectIsVendor(signer->pasCertChain[0].pCert);
 }
 } // namespace
 
@@ -50,17 +72,19 @@ bool HeldPackageSignedByVendor() {
     WINTRUST_DATA trust{};
     trust.cbStruct = sizeof trust;
     trust.dwUIChoice = WTD_UI_NONE;
-    // No revocation look-up and nothing fetched for the chain: on an offline machine or behind
-    // a captive portal either would wait for the network's time-outs while the user waits.
-    trust.fdwRevocationChecks = WTD_REVOKE_NONE;
-    trust.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
+    // Windows may fetch what the chain needs (a root it installs on first use, a missing
+    // intermediate) and ask whether a certificate was revoked; its URL retrieval is bounded by
+    // the system's defaults (15 s a URL, 20 s for revocation in all), and an offline machine
+    // fails each at once. A revoked certificate is refused; an unanswered question is not.
+    trust.fdwRevocationChecks = WTD_REVOKE_WHOLECHAIN;
+    trust.dwProvFlags = WTD_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT;
     trust.dwUnionChoice = WTD_CHOICE_FILE;
     trust.pFile = &fileInfo;
     trust.dwStateAction = WTD_STATEACTION_VERIFY;
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
     HWND noWindow = static_cast<HWND>(INVALID_HANDLE_VALUE); // no user interface at all
-    bool valid =
-        WinVerifyTrust(noWindow, &action, &trust) == ERROR_SUCCESS && SignerIsVendor(trust.hWVTStateData);
+    LONG answer = WinVerifyTrust(noWindow, &action, &trust);
+    bool valid = trust.hWVTStateData && SignerIsVendor(trust.hWVTStateData, answer);
     trust.dwStateAction = WTD_STATEACTION_CLOSE;
     (void)WinVerifyTrust(noWindow, &action, &trust);
     return valid;
