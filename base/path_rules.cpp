@@ -10,6 +10,22 @@ uint32_t BoundedCopy(wchar_t* dest, size_t capacity, const wchar_t* source) {
     return source[i] == 0 ? kOk : kInsufficientBuffer;
 }
 
+bool FolderOfFile(const wchar_t* path, wchar_t* folder, size_t capacity) {
+    size_t last = 0;
+    bool found = false;
+    for (size_t i = 0; path[i] != 0; ++i)
+        if (path[i] == L'\\') {
+            last = i;
+            found = true;
+        }
+    // "C:\x.exe": the root keeps its backslash, or it would name the drive's current folder.
+    size_t length = (found && last == 2 && path[1] == L':') ? 3 : last;
+    if (!found || length == 0 || length >= capacity) return false;
+    for (size_t i = 0; i < length; ++i) folder[i] = path[i];
+    folder[length] = 0;
+    return true;
+}
+
 uint32_t BoundedAppend(wchar_t* dest, const wchar_t* source) {
     size_t length = 0;
     while (length < kTreePathUnits && dest[length] != 0) ++length;

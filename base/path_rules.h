@@ -16,6 +16,11 @@ uint32_t BoundedCopy(wchar_t* dest, size_t capacity, const wchar_t* source);
 // when no terminator lies within those 260 units.
 uint32_t BoundedAppend(wchar_t* dest, const wchar_t* source);
 
+// The folder a file's full path names: everything before its last backslash, kept whole for a
+// drive's root ("C:\x.exe" gives "C:\"). False when the path has no backslash or the folder
+// does not fit in `capacity` units.
+bool FolderOfFile(const wchar_t* path, wchar_t* folder, size_t capacity);
+
 constexpr size_t kValueUnits = 1024;          // the 2048-byte registry buffer
 constexpr size_t kRegisteredSuffixUnits = 10; // what is cut off the registered value
 

@@ -1,5 +1,6 @@
 #include "session/outward_steps.h"
 
+#include "base/path_rules.h"
 #include "base/setup_state.h"
 #include "session/worker_rules.h"
 
@@ -13,6 +14,33 @@ raii::shared_unique_handle g_notYetResumed;
 // The exit code of a program ended before it ran.
 constexpr UINT kEndedBeforeStart = 1;
 constexpr DWORD kEndWaitMs = 500;
+
+// This process and the programs it starts share a job, which ends them all when this process
+// goes, but only while a start is under way: an abort that ends the worker inside
+// CreateProcessW (a scanner can hold it for seconds) leaves no suspended program behind holding
+// its file. A program started whole outlives the installer as usual. Null where the process
+// cannot join a job (Windows 7 nests none): the start then goes without this guard.
+HANDLE StartJob() {
+    static HANDLE job = [] {
+        HANDLE made = CreateJobObjectW(nullptr, nullptr);
+        if (made && !AssignProcessToJobObject(made, GetCurrentProcess())) {
+            CloseHandle(made);
+            made = nullptr;
+        }
+        return made;
+    }();
+    return job;
+}
+
+// Programs that ask to leave the job (some installers start their own) may.
+void EndStartedProgramsWithThisProcess(bool end) {
+    HANDLE job = StartJob();
+    if (!job) return;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags =
+        JOB_OBJECT_LIMIT_BREAKAWAY_OK | (end ? JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE : 0);
+    (void)SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+}
 } // namespace
 
 void WorkerCheckpoint() {
@@ -50,12 +78,20 @@ raii::unique_handle StartProgram(const wchar_t* application, const wchar_t* comm
     OutwardStep step;
     wchar_t arguments[16];
     lstrcpynW(arguments, commandLine, 16); // CreateProcessW may write to its command line
+    // The program's own folder, never the installer's: started from the Downloads folder, a DLL
+    // the program loads by a name the system folders lack would be searched for there.
+    wchar_t folder[MAX_PATH];
+    if (!FolderOfFile(application, folder, MAX_PATH)) return {};
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(application, arguments, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
-                        &startup, &process))
+    EndStartedProgramsWithThisProcess(true);
+    BOOL created = CreateProcessW(application, arguments, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                                  folder, &startup, &process);
+    if (!created) {
+        EndStartedProgramsWithThisProcess(false);
         return {};
+    }
     raii::unique_handle thread(process.hThread);
     g_notYetResumed.reset(process.hProcess);
     // An abort committed while the start took its time: the close handler may have gone on
@@ -69,6 +105,7 @@ raii::unique_handle StartProgram(const wchar_t* application, const wchar_t* comm
         return {};
     }
     ResumeThread(thread.get());
+    EndStartedProgramsWithThisProcess(false);
     return started;
 }
 
