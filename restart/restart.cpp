@@ -22,12 +22,20 @@ bool ResumeScriptPath(wchar_t* path) {
     return true;
 }
 
-void WriteResumeScript(const char* installerPath, const char* resumeArguments) {
+namespace {
+// The draft's name in the same folder, so that the rename that places it is one step.
+[[nodiscard]] bool DraftPath(wchar_t* path) {
+    if (!ResumeScriptPath(path)) return false;
+    (void)PathRenameExtensionW(path, L".new");
+    return true;
+}
+} // namespace
+
+void WriteResumeScriptDraft(const char* installerPath, const char* resumeArguments) {
     wchar_t path[MAX_PATH];
-    if (!ResumeScriptPath(path)) return;
-    // CREATE_NEW: a script left by an earlier cycle is never replaced.
+    if (!DraftPath(path)) return;
     raii::unique_hfile file(
-        CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return;
     ResumeScriptPieces pieces = ResumeScriptLayout(installerPath, resumeArguments);
     for (size_t i = 0; i < 5; ++i) {
@@ -36,9 +44,18 @@ void WriteResumeScript(const char* installerPath, const char* resumeArguments) {
     }
 }
 
+void PlaceResumeScript() {
+    wchar_t draft[MAX_PATH];
+    wchar_t path[MAX_PATH];
+    if (!DraftPath(draft) || !ResumeScriptPath(path)) return;
+    // No replacing: a script of an earlier cycle stays, and the draft goes.
+    if (!MoveFileExW(draft, path, 0)) (void)DeleteFileW(draft);
+}
+
 void DeleteResumeScript() {
     wchar_t path[MAX_PATH];
     if (ResumeScriptPath(path) && PathFileExistsW(path)) (void)DeleteOrSchedule(path);
+    if (DraftPath(path) && PathFileExistsW(path)) (void)DeleteOrSchedule(path);
 }
 
 namespace {

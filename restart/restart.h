@@ -3,7 +3,12 @@
 
 // Path of "MORVELT_SETUP.bat" in the all-users Startup folder (260 units).
 [[nodiscard]] bool ResumeScriptPath(wchar_t* path);
-void WriteResumeScript(const char* installerPath, const char* resumeArguments);
+// Writes the script whole under a draft name beside it; PlaceResumeScript then gives it the
+// script's name, unless a script is there already (one left by an earlier cycle is never
+// replaced). Nothing can run an unfinished script, and an abort between the two leaves none.
+void WriteResumeScriptDraft(const char* installerPath, const char* resumeArguments);
+void PlaceResumeScript();
+// Deletes the script and its draft (or schedules them for deletion at the next restart).
 void DeleteResumeScript();
 
 // The installer's own path as ANSI text for the script (260 bytes): GetModuleFileNameA's

@@ -26,7 +26,14 @@ void TakeRestartPath(HWND window) {
         OutwardStep step;
         g_continuationWritten = true;
         RecordPackageForRestart(digest);
-        WriteResumeScript(installerPath, g_setup.autoLaunch ? "/c /l" : "/c");
+        WriteResumeScriptDraft(installerPath, g_setup.autoLaunch ? "/c /l" : "/c");
+    }
+    {
+        // An abort during a slow write (a scanner holding the file) parks the worker here, and
+        // the draft never becomes the script.
+        WorkerCheckpoint();
+        OutwardStep step;
+        PlaceResumeScript();
     }
     WorkerCheckpoint();
     EnterRestartPending();
