@@ -11,6 +11,7 @@
 #include "session/download_status.h"
 #include "session/install_worker.h"
 #include "session/outward_steps.h"
+#include "session/package_folder.h"
 #include "session/package_hold.h"
 #include "session/restart_path.h"
 #include "session/worker_rules.h"
@@ -88,11 +89,12 @@ DWORD WINAPI ExitDeadline(LPVOID) {
 [[noreturn]] void EndAfterAbort(bool backstopRunning) {
     EndProgramNotYetResumed(); // first, so that it no longer maps the package
     ReleasePackageHold();
-    DeleteFileW(g_setup.packagePath);
+    DiscardPackage();
     UndoRestartPath();
     // A worker that may hold a lock is only ended while the backstop can still end the process.
     if (backstopRunning) g_setup.worker.terminate(kWorkerEndMs);
     EndProgramNotYetResumed(); // one the worker created while the above went on
+    UndoRestartPath();         // a script the worker placed while the above went on
     TerminateProcess(GetCurrentProcess(), 0);
     for (;;) Sleep(INFINITE); // TerminateProcess on this process does not return
 }
@@ -132,7 +134,7 @@ void HandleCloseRequest(HWND window, WPARAM wParam, LPARAM lParam) {
         ShowWindow(window, SW_HIDE);
         ReportEventWithin(wParam == 1 ? ClosedWithLaunch : ClosedAfterSuccess, nullptr, kClosingReportMs);
         Sleep(2000);
-        DeleteFileW(g_setup.packagePath);
+        DiscardPackage();
         DefWindowProcW(window, WM_CLOSE, wParam, lParam);
         return;
     }

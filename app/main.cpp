@@ -24,18 +24,6 @@ bool ResumeScriptPresent() {
     return ResumeScriptPath(path) && PathFileExistsW(path);
 }
 
-void BuildPackagePath() {
-    wchar_t temp[4000] = {};
-    // Without a temporary folder the package goes nowhere useful: an empty path makes the
-    // download, the run and the delete fail instead of touching the current folder.
-    DWORD n = GetTempPathW(4000, temp);
-    if (n == 0 || n >= 4000) {
-        g_setup.packagePath[0] = 0;
-        return;
-    }
-    // Stored whole or not at all: a path too long for the buffer is left empty, as with none.
-    static_cast<void>(FormatBounded(g_setup.packagePath, 4096, L"%s%s", temp, L"MORVELT_PACKAGE.exe"));
-}
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int showCommand) {
@@ -50,7 +38,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int showComm
     g_setup.restartPending = modes.restartPending;
     g_setup.autoInstall = modes.autoInstall;
     g_setup.autoLaunch = modes.autoLaunch;
-    BuildPackagePath();
 
     if (!CreateMainWindow(instance, showCommand)) return 0;
 

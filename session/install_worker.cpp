@@ -10,6 +10,7 @@
 #include "net/reports.h"
 #include "session/download_status.h"
 #include "session/outward_steps.h"
+#include "session/package_folder.h"
 #include "session/package_hold.h"
 #include "session/package_signature.h"
 #include "session/removal.h"
@@ -47,19 +48,22 @@ bool WaitForProductToClose(HWND window) {
     return true;
 }
 
-// After a restart only the very file downloaded before it runs again: any other file of that
-// name, which any program of the user could have put there, is downloaded anew.
+// After a restart only the very file downloaded before it runs again, from the folder it was
+// kept in: anything else is downloaded anew.
 bool ReuseRecordedPackage(const PackageDigest& recorded) {
-    if (!recorded.present) return false;
-    if (HoldPackage() && HeldPackageMatches(recorded) && HeldPackageSignedByVendor()) return true;
+    if (!recorded.present || !AdoptPackageFolder(recorded.path)) return false;
+    if (HoldPackage() && HeldPackageMatches(recorded) && HeldPackageIsProgram() &&
+        HeldPackageSignedByVendor())
+        return true;
     ReleasePackageHold();
     return false;
 }
 
-// A fresh package that is not the vendor's counts as a download that failed, and goes: nothing
-// of it runs, and nothing of it stays for a later attempt.
+// A fresh package that is no program for this machine (a network's sign-in page, a file cut
+// short) or not the vendor's counts as a download that failed, and goes before anything is
+// removed: nothing of it runs, and nothing of it stays for a later attempt.
 bool HeldPackageIsTrusted() {
-    if (HeldPackageSignedByVendor()) return true;
+    if (HeldPackageIsProgram() && HeldPackageSignedByVendor()) return true;
     ReleasePackageHold();
     DeleteFileW(g_setup.packagePath);
     return false;
@@ -150,7 +154,8 @@ bool ObtainPackage(HWND window, DownloadStatus* status) {
     }
     if (ReuseRecordedPackage(recorded)) {
         // the recorded package is held in place
-    } else if (Download(packageName, status) && HoldPackage() && HeldPackageIsTrusted()) {
+    } else if (PreparePackageFolder() && Download(packageName, status) && HoldPackage() &&
+               HeldPackageIsTrusted()) {
         freshDownload = true;
     } else {
         WorkerCheckpoint();

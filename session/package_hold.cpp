@@ -2,6 +2,7 @@
 
 #include "base/raii.h"
 #include "base/setup_state.h"
+#include "session/program_image_rules.h"
 #include "session/worker_rules.h"
 
 #include <sddl.h>
@@ -13,6 +14,7 @@ namespace {
 // inherited or earlier list cannot let anyone else plant a digest.
 constexpr const wchar_t* kRecordKey = L"SOFTWARE\\Halvaren\\MORVELT Web Installer";
 constexpr const wchar_t* kRecordValue = L"PackageSha256";
+constexpr const wchar_t* kRecordPathValue = L"PackagePath";
 constexpr const wchar_t* kAdministratorsOnly = L"D:P(A;CI;KA;;;BA)(A;CI;KA;;;SY)";
 constexpr DWORD kChunkBytes = 64 * 1024;
 // A scanner that opened the fresh file for writing lets go within this time.
@@ -25,6 +27,15 @@ constexpr DWORD kHoldRetryPauseMs = 50;
     if (!file) return false;
     g_setup.heldPackage.reset(file.release());
     return true;
+}
+
+// The processor this machine runs programs of natively.
+uint16_t NativeMachine() {
+    SYSTEM_INFO system{};
+    GetNativeSystemInfo(&system);
+    if (system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64) return kMachineAmd64;
+    if (system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_ARM64) return kMachineArm64;
+    return kMachineI386;
 }
 
 [[nodiscard]] bool StillInUse() {
@@ -53,6 +64,18 @@ bool HoldPackage() {
 }
 
 void ReleasePackageHold() { g_setup.heldPackage.reset(); }
+
+bool HeldPackageIsProgram() {
+    HANDLE file = g_setup.heldPackage.get();
+    LARGE_INTEGER size{};
+    LARGE_INTEGER start{};
+    if (!file || !GetFileSizeEx(file, &size) || !SetFilePointerEx(file, start, nullptr, FILE_BEGIN))
+        return false;
+    uint8_t head[kImageHeadBytes];
+    DWORD read = 0;
+    if (!ReadFile(file, head, sizeof head, &read, nullptr)) return false;
+    return IsStartableProgram(head, read, static_cast<uint64_t>(size.QuadPart), NativeMachine());
+}
 
 PackageDigest DigestOfHeldPackage() {
     PackageDigest result;
@@ -86,7 +109,10 @@ void RecordPackageForRestart(const PackageDigest& digest) {
                         key.put(), nullptr) != ERROR_SUCCESS)
         return;
     if (!ProtectRecordKey(key.get())) return;
-    (void)RegSetValueExW(key.get(), kRecordValue, 0, REG_BINARY, digest.bytes, kDigestBytes);
+    if (RegSetValueExW(key.get(), kRecordPathValue, 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(g_setup.packagePath),
+                       (lstrlenW(g_setup.packagePath) + 1) * sizeof(wchar_t)) == ERROR_SUCCESS)
+        (void)RegSetValueExW(key.get(), kRecordValue, 0, REG_BINARY, digest.bytes, kDigestBytes);
 }
 
 PackageDigest TakeRecordedPackage() {
@@ -100,7 +126,13 @@ PackageDigest TakeRecordedPackage() {
     recorded.present =
         RegQueryValueExW(key.get(), kRecordValue, nullptr, &type, recorded.bytes, &bytes) == ERROR_SUCCESS &&
         type == REG_BINARY && bytes == kDigestBytes;
+    bytes = sizeof recorded.path - sizeof(wchar_t); // the last unit stays the terminator
+    recorded.present = recorded.present &&
+                       RegQueryValueExW(key.get(), kRecordPathValue, nullptr, &type,
+                                        reinterpret_cast<BYTE*>(recorded.path), &bytes) == ERROR_SUCCESS &&
+                       type == REG_SZ;
     (void)RegDeleteValueW(key.get(), kRecordValue);
+    (void)RegDeleteValueW(key.get(), kRecordPathValue);
     return recorded;
 }
 

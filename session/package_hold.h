@@ -15,14 +15,19 @@ constexpr DWORD kDigestBytes = 32;
 struct PackageDigest {
     bool present = false;
     BYTE bytes[kDigestBytes] = {};
+    wchar_t path[MAX_PATH] = {}; // where it was, with the record from before a restart
 };
 
 // The held package's SHA-256; absent when there is no hold or it cannot be read. Reads the
 // whole file: seconds for a large package.
 [[nodiscard]] PackageDigest DigestOfHeldPackage();
 
-// Records the digest for the run that resumes after the restart, in a key only administrators
-// may change. Nothing is recorded when the key cannot be given that protection.
+// Whether the held file is a Windows program this machine can start (its headers, processor,
+// subsystem, and sizes that fit the file). False also when nothing is held.
+[[nodiscard]] bool HeldPackageIsProgram();
+
+// Records the digest and the package path for the run that resumes after the restart, in a key only
+// administrators may change. Nothing is recorded when the key cannot be given that protection.
 void RecordPackageForRestart(const PackageDigest& digest);
 
 // The record from before the restart, removed as it is read: it is used once, whatever the

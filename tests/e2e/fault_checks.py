@@ -63,13 +63,13 @@ class FaultCase(InstallCase):
 
     def assertDiskAfter(self, s, before, package_size=None, installed=False):
         """Nothing deleted; nothing created but, when package_size is given, the package file of that
-        size in the temporary folder; and no product installed unless installed is set."""
+        size in its folder; and no product installed unless installed is set."""
         after = disk(s)
         created, deleted = changes(before, after)
         self.assertEqual(deleted, [], "nothing deleted")
         package = self.temp_rel(s)
         if package_size is None:
-            self.assertNotIn(package, after, "no package file in the temporary folder")
+            self.assertFalse([p for p in after if "/MORVELT_PACKAGE" in p], "no package file anywhere")
             expected = []
         else:
             self.assertEqual(after.get(package), package_size, "the package file as the service left it")
@@ -133,7 +133,8 @@ WINEDEBUG = "trace+text,trace+urlmon,+timestamp"
 # Files the prefix itself writes while programs run (registry hives live outside drive_c):
 # the fakes' logs, the tools the harness copies in, Wine's URL cache and the explorer's state.
 WINE_OWN = re.compile(r"^(fakes/log/|e2e/|users/[^/]+/AppData/Local/Microsoft/Windows/(INetCache|History|"
-                      r"INetCookies|Temporary Internet Files)/|users/[^/]+/(Temp/)?\.?wine|windows/|Downloads/MORVELTSetup\.exe$)",
+                      r"INetCookies|Temporary Internet Files)/|users/[^/]+/(Temp/)?\.?wine|windows/(?!temp/MORVELT_)|"
+                      r"Downloads/MORVELTSetup\.exe$)",
                       re.I)
 
 
@@ -174,7 +175,9 @@ class ServerFaultCase(InstallCase):
             "status": [d["text"] for d in trace.status_lines()[len(before.status_lines()):]],
             "details": [d["text"] for d in trace.detail_lines()[len(before.detail_lines()):]],
             "error_requests": self.run_.error_state_requests() - errors_before,
-            "temp_new": {p.name for p in self.temp_folder(s).iterdir()} - temp_before,
+            # What the attempt left in the user's TEMP, and the package in its own folder.
+            "temp_new": ({p.name for p in self.temp_folder(s).iterdir()} - temp_before) |
+                        ({package.name} if self.package_file(s).exists() else set()),
             "window": w,
             "bar_final": bar_final,  # as the attempt's end was seen, before the 0.3 s
             "lookups": [r for r in reqs if net.LOOKUP_TARGET.match(r["target"])],
@@ -239,6 +242,7 @@ class ServerFaultCase(InstallCase):
         self.assertIn(INSTALLING, a["status"])
         self.assertEqual(a["temp_new"], {"MORVELT_PACKAGE.exe"})
         self.assertEqual(self.package_file(s).read_bytes(), s.fake("package_fake.exe").read_bytes())
+        self.assertFalse((self.temp_folder(s) / "MORVELT_PACKAGE.exe").exists(), "nothing in the user's TEMP")
         self.assertFinal(a)
 
     def lookup_sent(self, a, size):

@@ -913,20 +913,21 @@ class Session:
     def env(self, extra=None):
         return _wine_env(self.prefix, self.display.name, extra)
 
-    def popen(self, args, env=None, name="proc"):
+    def popen(self, args, env=None, name="proc", cwd=None):
         out = self.dir / ("%s-%d.out" % (name, len(self.procs)))
         with open(out, "w") as f:
             p = subprocess.Popen(self.ns.cmd(args), env=self.env(env), stdout=f, stderr=subprocess.STDOUT,
-                                 stdin=subprocess.DEVNULL)
+                                 stdin=subprocess.DEVNULL, cwd=cwd)
         self.procs.append(p)
         return p, out
 
     def start_installer(self, *args, env=None, exe=None):
-        """Starts the installer from C:\\Downloads with the given arguments, not waiting for it."""
+        """Starts the installer from C:\\Downloads with the given arguments, not waiting for it. That
+        folder is its current folder too, as when the browser or Explorer starts it."""
         target = self.host_path(INSTALLER_WIN_PATH)
         if not target.exists():
             shutil.copy2(exe or installer_path(), target)
-        p, out = self.popen(["wine", INSTALLER_WIN_PATH] + list(args), env=env, name="installer")
+        p, out = self.popen(["wine", INSTALLER_WIN_PATH] + list(args), env=env, name="installer", cwd=target.parent)
         return InstallerProcess(p, out)
 
     def run(self, args, timeout=30, env=None, check=False):

@@ -76,6 +76,18 @@ def field(r, name):
     return m.group(1) if m else None
 
 
+def package_file(s):
+    """The package in the folder of the latest run that made or took one (C:\\windows\\temp\\
+    MORVELT_<session>); a path that does not exist while no run has one."""
+    temp = s.prefix / "drive_c" / "windows" / "temp"
+    folders = [Path(p) for p in glob.glob(str(temp / "MORVELT_*"))]
+    named = {p.name[len("MORVELT_"):]: p for p in folders}
+    for session in reversed([field(r, "session") for r in s.requests()]):
+        if session in named:
+            return named[session] / "MORVELT_PACKAGE.exe"
+    return (sorted(folders)[-1] if folders else temp / "MORVELT_none") / "MORVELT_PACKAGE.exe"
+
+
 def with_brief(expected, brief=INSTALLING):
     """The status sequences a watcher may read when `brief` stands only while a fast step runs
     (a failure report on loopback, a start that fails at once): drawn if a paint falls inside it,
@@ -341,7 +353,7 @@ class InstallCase(ScenarioCase):
         return Path(users[0]) / "Temp"
 
     def package_file(self, s):
-        return self.temp_folder(s) / "MORVELT_PACKAGE.exe"
+        return package_file(s)
 
     def package_win(self, s):
         """The package file's Windows path, from its place in the prefix."""
@@ -349,11 +361,14 @@ class InstallCase(ScenarioCase):
         return "C:\\" + "\\".join(relative.parts)
 
     def plant_package(self, s, data, recorded_as=None):
-        """The package in the temporary folder as a restart leaves it: the file, and the SHA-256
-        the installer recorded for it (of recorded_as, if given: a file swapped since)."""
-        self.package_file(s).write_bytes(data)
+        """The package in its folder as a restart leaves it: the file, its path and the SHA-256 the
+        installer recorded for it (of recorded_as, if given: a file swapped since)."""
+        folder = s.prefix / "drive_c" / "windows" / "temp" / "MORVELT_planted"
+        folder.mkdir(exist_ok=True)
+        (folder / "MORVELT_PACKAGE.exe").write_bytes(data)
         digest = hashlib.sha256(data if recorded_as is None else recorded_as).hexdigest()
         s.import_reg('Windows Registry Editor Version 5.00\r\n\r\n[%s]\r\n"PackageSha256"=hex:%s\r\n'
+                     '"PackagePath"="C:\\\\windows\\\\temp\\\\MORVELT_planted\\\\MORVELT_PACKAGE.exe"\r\n'
                      % (PACKAGE_RECORD_KEY, ",".join(digest[i:i + 2] for i in range(0, 64, 2))))
 
     def package_record(self, s):

@@ -99,7 +99,9 @@ ABORTED_DURING_DOWNLOAD, ABORTED_DURING_INSTALL, ABORTED_OTHER = 7, 8, 9
 FIRST_DRAWS = [41, 18467, 6334, 26500]
 
 PACKAGE = "MORVELT_2.0_Setup.exe"  # the name the lookup answers
-PACKAGE_PATH = "C:\\users\\root\\Temp\\MORVELT_PACKAGE.exe"
+# Each run keeps the package in a folder of its own that only administrators may change, named by
+# its session; never in the user's TEMP.
+PACKAGE_PATH = re.compile(r"C:\\windows\\temp\\MORVELT_[0-9a-f-]{36}\\MORVELT_PACKAGE\.exe", re.I)
 QUORBIN = "C:\\Program Files (x86)\\Quorbin"
 PRODUCT_DIR = QUORBIN + "\\Vantrelisk"
 PRODUCT_EXE = PRODUCT_DIR + "\\MORVELT.exe"

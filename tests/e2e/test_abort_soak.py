@@ -85,9 +85,11 @@ class AbortSoak(InstallCase):
                     check(s, run, rep, before)
                 if after:
                     after(s, run, rep)
-                # Nothing of the attempt is left in the temporary folder.
+                # Nothing of the attempt is left in the temporary folder, nor its package folder.
                 self.assertEqual(sorted(p.name for p in temp.iterdir()), temp_before,
                                  "the temporary folder as before")
+                if not package_stays:
+                    self.assertFalse(self.package_file(s).parent.exists(), "the package's folder is gone")
                 rep.note(ok=True)
             except (AssertionError, TimeoutError) as e:
                 rep.note(ok=False, failure=str(e)[:2000],

@@ -199,6 +199,11 @@ class TestStalledTransfer(FaultCase):
 class TestPackageSize(FaultCase):
     SHORT = 200_000
 
+    def refused(self, s, run, error_requests=1):
+        self.assertDownloadFailedBox(s, self.wait_box(s, DOWNLOAD_FAILED, 40))
+        s.press("OK")
+        self.assertFailedState(s, run, error_requests)
+
     def test_empty_package_then_a_shorter_content_length(self):
         s = self.closing_session()
         s.set_lookup(PACKAGE.encode())
@@ -209,20 +214,16 @@ class TestPackageSize(FaultCase):
         s.set_download(PACKAGE, size=0)
         before = disk(s)
         run = self.start(s, "/i", env={"WINEDEBUG": TRACE_DOWNLOAD})
-        self.assertFailedState(s, run)
-        self.assertIn(run.statuses(), with_brief([CONNECTING, INSTALLING, NOT_INSTALLED]), "no percentage without a size")
+        # An empty file is no program: a failed download, found before anything is removed or run.
+        self.refused(s, run)
+        self.assertEqual(run.statuses(), [CONNECTING, DOWNLOAD_FAILED], "no percentage without a size")
         self.assertEqual({c[2] for c in self.progress_calls(run)}, {0})
-        self.assertEqual(s.msgboxes(), [])
-        reqs = self.assertAttemptRequests(s, 0, [0, "lookup", "download", 2, 4])
+        reqs = self.assertAttemptRequests(s, 0, [0, "lookup", "download"])
         self.assertEqual(self.served(s, reqs[2])["sent"], 0)
-        # The service calls the empty transfer a success; no size was announced to compare with.
-        self.assertEqual(field(reqs[3], "speed"), "%20%20%20%20%200.000", "no bytes announced: 0 kB/s")
-        # An empty file cannot be started: the substitute code -1.
-        self.assertTrue(reqs[4]["target"].endswith("&type=4&code=-1"), reqs[4]["target"])
         self.assertEqual(self.package_log(s), "", "nothing ran")
-        self.assertDiskAfter(s, before, package_size=0)
-        empty.seen("no box; %s; reports 0, lookup, download, DownloadFinished speed 0.000, InstallFailed code=-1; "
-                   "button back, bar full" % " -> ".join(run.statuses()))
+        self.assertDiskAfter(s, before)
+        empty.seen("box '%s'; %s; reports 0, lookup, download only; file deleted; button back, bar full"
+                   % (DOWNLOAD_FAILED, " -> ".join(run.statuses())))
         empty.lost("nothing")
 
         short = fault_table.Row(self, "Content-Length %d for a package of %d bytes" % (self.SHORT, len(package)))
@@ -233,31 +234,27 @@ class TestPackageSize(FaultCase):
         # Its InstallStarted report, not the disabled button: a slow look can miss an attempt that
         # fails within a second.
         s.wait_for(lambda: [r for r in s.requests()[since:] if request_kind(r) == 0], 20, what="the second attempt")
-        self.assertFailedState(s, run, error_requests=2)
+        # Cut in its last section: no program, so a failed download that runs and removes nothing.
+        self.refused(s, run, error_requests=2)
         statuses = run.statuses()[shown_before:]
-        self.assertIn(compress_downloads(statuses), with_brief([CONNECTING, "Downloading", INSTALLING, NOT_INSTALLED]),
-                      statuses)
+        self.assertEqual(compress_downloads(statuses), [CONNECTING, "Downloading", DOWNLOAD_FAILED], statuses)
         shown = net.percents(statuses)
         self.assertEqual(shown, sorted(shown))
         self.assertLessEqual(shown[-1], 100)
         calls = [c for c in self.progress_calls(run) if c[2]]
         self.assertEqual({c[2] for c in calls}, {self.SHORT}, "the announced size is the maximum")
         self.assertEqual(calls[-1][1], self.SHORT, "the client stops at the announced size")
-        reqs = self.assertAttemptRequests(s, since, [0, "lookup", "download", 2, 4])
-        self.assertTrue(reqs[4]["target"].endswith("&type=4&code=-1"), reqs[4]["target"])
-        self.assertEqual(s.msgboxes(), [])
-        self.assertEqual(self.package_log(s), "", "the cut package could not be started")
-        self.assertEqual(s.read_file(net.PACKAGE_PATH, binary=True), package[:self.SHORT],
-                         "the file holds the announced bytes only")
-        self.assertDiskAfter(s, before, package_size=self.SHORT)
-        short.seen("%d%% -> %s; reports 0, lookup, download, 2, InstallFailed code=-1; file cut at %d bytes, "
-                   "never started" % (shown[-1], " -> ".join(compress_downloads(statuses)[2:]), self.SHORT))
+        self.assertAttemptRequests(s, since, [0, "lookup", "download"])
+        self.assertEqual(self.package_log(s), "", "the cut package was never started")
+        self.assertDiskAfter(s, before)
+        short.seen("%d%% -> %s; reports 0, lookup, download only; file cut at %d bytes deleted, never started"
+                   % (shown[-1], " -> ".join(compress_downloads(statuses)[2:]), self.SHORT))
 
-        # After the download the close is an abort of neither stage, and it deletes the package file.
-        c, last = self.close_failed(s, run, 9)
-        self.assertTrue(last["target"].endswith("&webinst=true&type=9"), last["target"])
+        # A failed download closes as an abort during the download.
+        c, last = self.close_failed(s, run, 7)
+        self.assertIn("&webinst=true&type=7", last["target"])
         self.assertFalse(self.package_file(s).exists())
-        short.seen(short.data["seen"] + "; close: AbortedOther, gone %.1f s after Yes, file deleted" % c.gone_after)
+        short.seen(short.data["seen"] + "; close: AbortedDuringDownload, gone %.1f s after Yes" % c.gone_after)
         self.noteCache(short, self.assertDiskAfter(s, before), before)
         short.lost("nothing")
 
@@ -388,7 +385,7 @@ class TestDownloadCutShort(FaultCase):
             done = [r for r in s.server_log() if r["kind"] == "done" and r["sent"] == self.SENT]
             self.assertEqual(len(done), 1)
             # What the service left at the package path is its business: here, the fragment.
-            self.assertLess(len(s.read_file(net.PACKAGE_PATH, binary=True)), self.ANNOUNCED)
+            self.assertLess(len(self.package_file(s).read_bytes()), self.ANNOUNCED)
             self.assertTrue(app.running)
 
 

@@ -77,45 +77,49 @@ class FileFaultCase(InstallCase):
 
 
 class TestPackageHeldOpen(FileFaultCase):
-    """Another program (a scanner, a second copy of the package) has the package file open."""
+    """Another program (the user's, a scanner, a second copy of the package) has a file of the
+    package's name in the user's TEMP, or the package itself, open."""
 
     def test_held_against_the_write_the_start_and_the_delete(self):
         s = self.closing_session()
         self.serve_package(s)
-        package = self.package_file(s)
         package_bytes = s.fake("package_fake.exe").read_bytes()
         temp = self.temp_folder(s)
         temp_names = listing(temp)
+        in_temp = temp / "MORVELT_PACKAGE.exe"
+        in_temp_win = "C:\\" + "\\".join(in_temp.relative_to(s.prefix / "drive_c").parts)
 
-        with self.subTest(held="against the write"):
-            row = fault_table.Row(self, "package file held (read sharing only) when the download writes it")
-            write_file(s, self.package_win(s), STALE)
-            locker = self.hold(s, self.package_win(s), "r")
+        with self.subTest(held="a file of the package's name in TEMP, then the package at the close"):
+            row = fault_table.Row(self, "a file of the package's name in the user's TEMP, held (read sharing only); "
+                                        "the package held (read and write sharing) when the close deletes it")
+            write_file(s, in_temp_win, STALE)
+            locker = self.hold(s, in_temp_win, "r")
             before = len(s.requests())
             run = self.start(s, "/i")
-            box = self.wait_box(s, DOWNLOAD_FAILED, 40)
-            self.assertBox(box, DOWNLOAD_FAILED, "error", ["OK"], s.main_window())
-            s.screenshot("held-against-the-write")
-            s.press("OK")
             w, button, bar = self.wait_end(s)
-            self.assertEqual(button["text"], "Download and Install")
-            self.assertFinalBar(bar, PBST_ERROR, run)
-            statuses = run.statuses()
-            self.assertEqual(statuses[0], CONNECTING)
-            self.assertEqual(statuses[-1], DOWNLOAD_FAILED)
-            # The transfer itself went through; nothing reports the download as finished.
-            self.assertWholeTransferShown(s, statuses, len(package_bytes))
-            self.assertEqual(self.non_setup_kinds(s, before), [0, "lookup", "download"])
-            self.assertEqual(self.package_log(s), "", "nothing ran")
-            c = self.abort(s, run)
-            self.assertEqual(request_kind(s.requests()[-1]), 7, "a failed download aborts as a download")
-            row.seen("transfer to 100 %%, then box '%s' (OK), bar full in error, button back; no DownloadFinished; "
-                     "close: AbortedDuringDownload, gone %.1f s after Yes" % (DOWNLOAD_FAILED, c.gone_after))
-            # The held file keeps the bytes it had: the download could neither replace nor delete it.
-            self.assertEqual(package.read_bytes(), STALE)
+            self.assertEqual(button["text"], LAUNCH_BUTTON, "the package goes to a folder of its own")
+            self.assertEqual(run.statuses()[-1], INSTALLED)
+            self.assertEqual(in_temp.read_bytes(), STALE, "the user's file is neither written nor run")
+            self.assertIn("exe=[%s]" % self.package_win(s), self.package_log(s))
+            package = self.package_file(s)
+            self.assertEqual(package.read_bytes(), package_bytes, "the whole new package")
+            held = self.hold(s, self.package_win(s), "rw")
+            s.screenshot("held-against-the-delete")
+            # The close after success asks nothing, reports, waits its 2 s and tries the delete.
+            self.click_close_glyph(s)
+            self.assertEqual(run.app.wait(15), 0)
+            time.sleep(0.3)
+            self.assertEqual(self.non_setup_kinds(s, before), [0, "lookup", "download", 2, 3, 5])
+            self.assertEqual(package.read_bytes(), package_bytes, "the package file stays, whole")
             self.assertEqual(listing(temp), sorted(temp_names + ["MORVELT_PACKAGE.exe"]))
-            self.release(s, locker)
+            row.seen("installed from the package's own folder, launch button, the TEMP file untouched; the close "
+                     "asked nothing, reported ClosedAfterSuccess, exit code 0; the delete failed quietly")
+            for p in (locker, held):
+                self.release(s, p)
+            in_temp.unlink()
             package.unlink()
+            package.parent.rmdir()
+            s.host_path("C:\\fakes\\log\\package.txt").unlink()
             row.lost("nothing")
 
         with self.subTest(held="against the start"):
@@ -124,8 +128,10 @@ class TestPackageHeldOpen(FileFaultCase):
             # that another program holds cannot be checked, so it is downloaded anew, which the
             # hold also stops.
             self.plant_package(s, package_bytes)
+            package = self.package_file(s)
             locker = self.hold(s, self.package_win(s), "none")
             before = len(s.requests())
+            installed = tree(s, QUORBIN)
             run = self.start(s, "/c")
             self.refused_download(s, run, "held-against-the-start")
             self.assertEqual(self.non_setup_kinds(s, before), [0, "lookup", "download"], "downloaded anew")
@@ -135,35 +141,10 @@ class TestPackageHeldOpen(FileFaultCase):
             row.seen("a new download, box '%s' (OK), bar in error, button back; nothing ran; "
                      "close: AbortedDuringDownload, gone %.1f s after Yes" % (DOWNLOAD_FAILED, c.gone_after))
             self.assertEqual(package.read_bytes(), package_bytes, "left as it was")
-            self.assertEqual(listing(temp), sorted(temp_names + ["MORVELT_PACKAGE.exe"]))
-            self.assertFalse(s.exists(QUORBIN), "nothing installed")
+            self.assertEqual(listing(temp), temp_names, "nothing in the user's TEMP")
+            self.assertEqual(tree(s, QUORBIN), installed, "the installed product untouched")
             self.release(s, locker)
             package.unlink()
-            row.lost("nothing")
-
-        with self.subTest(held="against the delete"):
-            row = fault_table.Row(self, "package file held (read and write sharing) when the close deletes it")
-            write_file(s, self.package_win(s), STALE)
-            locker = self.hold(s, self.package_win(s), "rw")
-            before = len(s.requests())
-            run = self.start(s, "/i")
-            w, button, bar = self.wait_end(s)
-            self.assertEqual(button["text"], LAUNCH_BUTTON, "the download wrote through the shared handle")
-            self.assertEqual(run.statuses()[-1], INSTALLED)
-            s.screenshot("held-against-the-delete")
-            self.assertEqual(package.read_bytes(), package_bytes, "the whole new package")
-            self.assertIn("exe=[%s]" % self.package_win(s), self.package_log(s))
-            # The close after success asks nothing, reports, waits its 2 s and tries the delete.
-            self.click_close_glyph(s)
-            code = run.app.wait(15)
-            self.assertEqual(code, 0)
-            time.sleep(0.3)
-            self.assertEqual(self.non_setup_kinds(s, before), [0, "lookup", "download", 2, 3, 5])
-            row.seen("installed, launch button; the close asked nothing, reported ClosedAfterSuccess, "
-                     "exit code 0; the delete failed quietly")
-            self.assertEqual(package.read_bytes(), package_bytes, "the package file stays, whole")
-            self.assertEqual(listing(temp), sorted(temp_names + ["MORVELT_PACKAGE.exe"]))
-            self.release(s, locker)
             row.lost("nothing")
 
     def refused_download(self, s, run, shot):
@@ -178,32 +159,31 @@ class TestPackageHeldOpen(FileFaultCase):
 
 
 class TestTemporaryFolderMissing(FileFaultCase):
-    """GetTempPathW answers the folder TMP (or TEMP) names without asking whether it exists: the
-    package path then lies in a folder that is not there."""
+    """GetTempPathW answers the folder TMP (or TEMP) names without asking whether it exists, and any
+    program of the user can set them: the package never goes there, so neither a missing folder
+    nor one the user's programs control changes what the elevated installer starts."""
 
-    def attempt_without_temp(self, s, row, missing_win):
+    def attempt_without_temp(self, s, row, missing_win, env=None, meanwhile=None):
         before = len(s.requests())
-        run = self.start(s, "/i")
-        box = self.wait_box(s, DOWNLOAD_FAILED, 40)
-        self.assertBox(box, DOWNLOAD_FAILED, "error", ["OK"], s.main_window())
-        s.screenshot("no-temp-" + missing_win.split("\\")[-1])
-        s.press("OK")
+        run = self.start(s, "/i", env=env)
+        if meanwhile:
+            meanwhile()
         w, button, bar = self.wait_end(s)
-        self.assertFinalBar(bar, PBST_ERROR, run)
+        self.assertEqual(button["text"], LAUNCH_BUTTON)
         statuses = run.statuses()
-        self.assertEqual(statuses[-1], DOWNLOAD_FAILED)
+        self.assertEqual(statuses[-1], INSTALLED)
         self.assertWholeTransferShown(s, statuses, s.fake("package_fake.exe").stat().st_size)
-        self.assertEqual(self.non_setup_kinds(s, before), [0, "lookup", "download"], "no DownloadFinished")
-        # Wine's download service says where it could not put the file: ERROR_PATH_NOT_FOUND.
-        output = run.app.stdout_path.read_text(errors="replace")
-        self.assertIn("CopyFile failed: 3", output)
-        c = self.abort(s, run)
-        self.assertEqual(request_kind(s.requests()[-1]), 7)
-        row.seen("transfer to 100 %%, then box '%s', bar in error, button back; no DownloadFinished; "
-                 "close: AbortedDuringDownload, gone %.1f s after Yes" % (DOWNLOAD_FAILED, c.gone_after))
+        self.assertEqual(self.non_setup_kinds(s, before), [0, "lookup", "download", 2, 3])
+        started = [line for line in self.package_log(s).splitlines() if line.startswith("started ")]
+        self.assertEqual(len(started), 1, "only the vendor's package ran")
+        self.assertIn("exe=[%s]" % self.package_win(s), started[0])
+        self.click_close_glyph(s)
+        self.assertEqual(run.app.wait(15), 0)
+        row.seen("installed from the package's own folder, launch button; the close deleted it")
         self.assertFalse(s.exists(missing_win), "the missing folder was not made")
-        self.assertEqual(files_named(s, "MORVELT_PACKAGE.exe"), [], "no package file anywhere")
-        self.assertEqual(self.package_log(s), "", "nothing ran")
+        self.assertEqual([f for f in files_named(s, "MORVELT_PACKAGE.exe") if "/TempA/" not in f and "/TempB/" not in f], [],
+                         "no package file anywhere but those planted")
+        s.host_path("C:\\fakes\\log\\package.txt").unlink()
 
     def set_temp(self, s, win_folder):
         escaped = win_folder.replace("\\", "\\\\")
@@ -222,6 +202,26 @@ class TestTemporaryFolderMissing(FileFaultCase):
             temp_names = listing(temp)
             self.attempt_without_temp(s, row, "C:\\Missing")
             self.assertEqual(listing(temp), temp_names, "the usual temporary folder untouched")
+            row.lost("nothing")
+
+        with self.subTest(temp="a link the user's programs re-point while the old version is removed"):
+            # Programs planted under the package's name behind a link; the link is re-pointed
+            # while the previous installation's uninstaller runs, after the download.
+            row = fault_table.Row(self, "TEMP through a link, re-pointed after the download")
+            link = s.host_path("C:\\UserTemp")
+            for name in ("C:\\TempA", "C:\\TempB"):
+                s.host_path(name).mkdir()
+                write_file(s, name + "\\MORVELT_PACKAGE.exe", s.fake("browser_fake.exe").read_bytes())
+            link.symlink_to(s.host_path("C:\\TempA"))
+            self.set_temp(s, "C:\\UserTemp")
+            s.host_path("C:\\fakes\\uninstaller_delay_ms").write_text("3000")
+
+            def repoint():
+                s.wait_for(lambda: "started" in (s.fake_log("uninstaller") or ""), 60, what="the uninstaller")
+                link.unlink()
+                link.symlink_to(s.host_path("C:\\TempB"))
+            self.attempt_without_temp(s, row, "C:\\Missing", meanwhile=repoint)
+            self.assertIsNone(s.fake_log("browser"), "no planted program ran")
             row.lost("nothing")
 
         with self.subTest(temp="the folder deleted"):

@@ -11,7 +11,7 @@ from install_support import (
     PACKAGE, PBST_ERROR, PBST_NORMAL, PRODUCT_DIR, PRODUCT_EXE, RESTART_LOOK, RESUME_SCRIPT,
     SUCCESS_RESTART_QUESTION, WM_APP, InstallCase, compress_downloads, field, request_kind, with_brief)
 from install_support import bar_end_colour, filled
-from product import UUID
+from product import PACKAGE_PATH, UUID
 from restart_support import RestartLookChecks, answer, pending_deletions, script_path
 
 
@@ -76,7 +76,11 @@ class TestCleanInstall(InstallCase):
         log = self.package_log(s)
         first = log.splitlines()[0]
         self.assertIn("started cmdline=[ /S] ", first, "the package's whole command line is \" /S\"")
-        self.assertRegex(first, r"exe=\[C:\\users\\[^\\]+\\Temp\\MORVELT_PACKAGE\.exe\]")
+        # Kept in the run's own folder, not the user's TEMP, and started there, not in the
+        # Downloads folder the installer was started in.
+        m = re.search(r"cwd=\[(.*?)\] exe=\[(.*?)\]", first)
+        self.assertRegex(m.group(2), PACKAGE_PATH)
+        self.assertEqual(m.group(1).lower(), m.group(2).lower().rsplit("\\", 1)[0])
         self.assertIn("parent_exe=[MORVELTSetup.exe]", first)
         self.assertIn("exit code=0", log)
         self.assertTrue(s.exists(PRODUCT_EXE))

@@ -7,7 +7,8 @@ import re
 import shutil
 import unittest
 
-from harness import INSTALLER_WIN_PATH, ScenarioCase, installer_path, wait_outcome
+from harness import INSTALLER_WIN_PATH, ScenarioCase, click_install, installer_path, wait_outcome
+from product import DOWNLOAD_FAILED, PACKAGE
 from restart_support import (COMPONENTS, close_window, DEFAULT_RESTART_QUESTION, PRODUCT_KEY, QUORBIN, TRACE, UNINSTALLERS,
                              UNINSTALLING, cmd_script, install_previous, pending_deletions, registered_value,
                              report_types, script_path, serve_package, status_line_pixels, status_texts, tree,
@@ -123,9 +124,27 @@ class TestRemoval(RemovalCase):
         before = tree(s, QUORBIN)
         for folder in COMPONENTS:
             write_file(s, QUORBIN + "\\%s\\remains.txt" % folder, b"from the old installation")
+        # A network's sign-in page answers the download first (200, HTML): no program, so a
+        # failed download, and nothing of the old installation goes.
+        kept = tree(s, QUORBIN)
+        page = s.dir / "sign-in.html"
+        page.write_bytes(b"<!DOCTYPE html><html><body><form>Sign in to the network</form></body></html>\n" * 64)
+        s.set_download(PACKAGE, file=page)
         app, outcome, w = self.run_attempt(s)
-        self.assertEqual(outcome, "installed")
-        self.assertEqual(lines(s.fake_log("uninstaller"), "started")[0].split(" cwd=")[0], "started cmdline=[ /S]")
+        self.assertEqual((outcome, [b["text"] for b in s.msgboxes()]), ("question", [DOWNLOAD_FAILED]))
+        self.assertEqual(tree(s, QUORBIN), kept, "nothing removed")
+        self.assertIsNone(s.fake_log("uninstaller"), "no uninstaller started")
+        self.assertEqual(sorted(report_types(s)), [0, 1], "no InstallFailed")
+        s.press("OK")
+        s.wait_for(lambda: not s.msgboxes(), 10, what="the box to go")
+        self.assertEqual(wait_outcome(s)[0], "failed")
+        serve_package(s)
+        click_install(s)
+        s.wait_for(lambda: report_types(s).count(0) == 2, 20, what="the second attempt")
+        self.assertEqual(wait_outcome(s)[0], "installed")
+        # Started in its own folder, not in the Downloads folder the installer was started in.
+        self.assertEqual(lines(s.fake_log("uninstaller"), "started")[0].split(" exe=")[0],
+                         "started cmdline=[ /S] cwd=[%s]" % QUORBIN)
         # The package laid down a complete installation; nothing of the old one's remains.
         self.assertEqual(tree(s, QUORBIN), before)
         self.assertEqual(registered_value(s), ("REG_SZ", QUORBIN + "\\Vantrelisk"))

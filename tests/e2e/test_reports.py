@@ -8,6 +8,7 @@ import unittest
 
 import net_support as net
 from harness import Session
+from install_support import package_file
 
 STARTUP_FOLDER = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Startup"
 
@@ -143,7 +144,7 @@ class TestAttemptReports(ReportCase):
             session = dict(net.query_fields(start[0]["target"]))["session"]
             self.assertReport(start[0], 41, session, 1)
             self.check_attempt([r for r in first if r is not start[0]], session, -2147483643)
-            self.assertEqual(s.read_file(net.PACKAGE_PATH, binary=True), package.read_bytes())
+            self.assertEqual(package_file(s).read_bytes(), package.read_bytes())
 
             # A click starts the second attempt on a new worker thread: its sequence starts over.
             boxes, second, bar = net.run_attempt(s)

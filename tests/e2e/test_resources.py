@@ -276,9 +276,14 @@ class TestWorkingSet(ResourceCase):
         s = self.closing_session()
         root = s.prefix / "drive_c"
         s.set_lookup(PACKAGE.encode())
-        s.set_download(PACKAGE, size=size)
+        # A program, so that it is run (and fails, by its knobs) once it is whole.
+        padded = s.dir / "padded_package.exe"
+        with open(padded, "wb") as f:
+            f.write(s.fake("package_fake.exe").read_bytes())
+            f.truncate(size)
+        s.set_download(PACKAGE, file=padded)
         disk_before = snapshot(root)
-        run = self.start(s)
+        run = self.start(s, env=FAILING_PACKAGE)
         s.wait_requests(net.API, 1)
         pid = s.main_window()["pid"]
         unix_pid = run.app.popen.pid
@@ -341,17 +346,17 @@ class TestWorkingSet(ResourceCase):
         self.assertLessEqual(end["handles"], idle["handles"] + 16, "handles after the attempt: %s" % end)
 
         # The whole package arrived through the program: percentages to 100, the file complete;
-        # then it could not be started.
+        # then it ran and failed.
         percents = [int(m.group(1)) for m in map(net.PERCENT.match, run.statuses()) if m]
         self.assertEqual(percents[-1], 100, percents)
         # (At full loopback speed the download service reports so seldom that a speed sample, 3 s
         # apart, may never fall due: the detail line is not asked for here.)
         self.assertEqual(self.package_file(s).stat().st_size, size)
         self.assertEqual(self.kinds(s, since), [0, "lookup", "download", 2, 4])
-        self.assertTrue(s.requests()[-1]["target"].endswith("&type=4&code=-1"), s.requests()[-1]["target"])
+        self.assertTrue(s.requests()[-1]["target"].endswith("&type=4&code=3"), s.requests()[-1]["target"])
         self.assertNotIn(DOWNLOAD_FAILED, run.statuses())
         row.seen("%d MiB in %.0f s; VmRSS %.1f..%.1f MiB from the 2nd s (first %.1f), peak %.1f; "
-                 "driver %.1f MiB; InstallFailed code -1 (not a program)"
+                 "driver %.1f MiB; InstallFailed code 3 (the package's)"
                  % (size // MIB, seconds, low / MIB, high / MIB, first / MIB, peak / MIB, end["working_set"] / MIB))
 
         c = self.confirm_abort(s, run)

@@ -12,10 +12,11 @@ import time
 import unittest
 
 from harness import INSTALLER_WIN_PATH, MAIN_CLASS, ScenarioCase, Session, installer_path, wait_outcome
+from install_support import package_file
 from restart_support import (DEFAULT_RESTART_QUESTION, QUORBIN, RESTART_LOOK, TRACE,
                              RestartLookChecks, answer, close_window, install_previous, lock, pending_deletions,
                              post_install_command, report_types, script_bytes, script_path, serve_package,
-                             start_restricted, status_texts, temp_folder, tree, windows_processes,
+                             start_restricted, status_texts, tree, windows_processes,
                              write_file)
 
 LOCKED = QUORBIN + "\\Vesk\\data\\cache.bin"
@@ -45,7 +46,8 @@ class RestartCase(RestartLookChecks, ScenarioCase):
         return p, out, s.wait_msgbox()
 
     def package_file(self, s):
-        return temp_folder(s) + "\\MORVELT_PACKAGE.exe"
+        """The package's Windows path, in its run's own folder."""
+        return "C:\\" + "\\".join(package_file(s).relative_to(s.prefix / "drive_c").parts)
 
 
 class TestRestartPath(RestartCase):
@@ -81,7 +83,8 @@ class TestRestartPath(RestartCase):
         self.assertQuestion(box, DEFAULT_RESTART_QUESTION)
         self.assertEqual(s.read_file(script_path(s), binary=True), script_bytes(INSTALLER_ANSI, b"/c /l"))
         self.assertEqual(pending_deletions(s), [LOCKED, QUORBIN + "\\Vesk\\data"])
-        package = s.read_file(self.package_file(s), binary=True)
+        package_win = self.package_file(s)
+        package = s.read_file(package_win, binary=True)
 
         # Yes: the installer's own restart ends every program of the prefix.
         s.press("Yes")
@@ -114,12 +117,12 @@ class TestRestartPath(RestartCase):
         started = [line for line in s.fake_log("package").splitlines() if line.startswith("started ")]
         self.assertEqual(len(started), 1)
         self.assertIn("started cmdline=[ /S] ", started[0])
-        self.assertIn(" exe=[%s] " % self.package_file(s), started[0])
+        self.assertIn(" exe=[%s] " % package_win, started[0])
         self.assertEqual(len(package), len(s.read_file("C:\\fakes\\package_fake.exe", binary=True)))
         self.assertTrue(s.exists(QUORBIN + "\\Vantrelisk\\MORVELT.exe"), "installed again")
         self.assertIn("parent_exe=[explorer.exe]", s.fake_log("product") or "", "launched through the shell")
         s.wait_no_window(MAIN_CLASS, timeout=20)
-        self.assertFalse(s.exists(self.package_file(s)), "the package is deleted after the launch close")
+        self.assertFalse(s.exists(package_win.rsplit("\\", 1)[0]), "the package and its folder go after the launch close")
 
 
 class TestRestartPendingStart(RestartCase):
