@@ -94,7 +94,10 @@ ScriptAnswer AskScript(const Settings& s, const Query& q) {
         return ScriptAnswer::None;
     raii::unique_hinternet resolver;
     if (WinHttpCreateProxyResolver(session.get(), resolver.put()) != ERROR_SUCCESS) return ScriptAnswer::None;
+    // The resolver never runs a script in the asking process; the flag forbids WinHTTP's
+    // in-process fallback as well, should a system have one.
     WINHTTP_AUTOPROXY_OPTIONS options{};
+    options.dwFlags = WINHTTP_AUTOPROXY_RUN_OUTPROCESS_ONLY;
     if (s.autoDetect) {
         options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
         options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
