@@ -133,9 +133,10 @@ BOOL CALLBACK FindProxy(PINIT_ONCE, PVOID parameter, PVOID*) {
 
 } // namespace
 
-bool UserSettingsNameAProxy() {
+UserSettingsKind UserSettingsOffer() {
     const Settings& s = ReadOnce();
-    return Named(s.scriptUrl) || Named(s.proxy);
+    if (Named(s.scriptUrl) || Named(s.proxy)) return UserSettingsKind::Named;
+    return s.autoDetect ? UserSettingsKind::DetectionOnly : UserSettingsKind::Nothing;
 }
 
 const UserProxy* UserSettingsProxy(const wchar_t* agent, const wchar_t* url) {
