@@ -123,6 +123,23 @@ BOOL WINAPI WinHttpReceiveResponse(HINTERNET request, LPVOID reserved) {
     return fn ? fn(request, reserved) : FALSE;
 }
 
+BOOL WINAPI WinHttpQueryHeaders(HINTERNET request, DWORD level, LPCWSTR name, LPVOID buffer, LPDWORD length,
+                                LPDWORD index) {
+    LATE_FIND(winHttpDll, WinHttpQueryHeaders);
+    return fn ? fn(request, level, name, buffer, length, index) : FALSE;
+}
+
+BOOL WINAPI WinHttpQueryAuthSchemes(HINTERNET request, LPDWORD supported, LPDWORD first, LPDWORD target) {
+    LATE_FIND(winHttpDll, WinHttpQueryAuthSchemes);
+    return fn ? fn(request, supported, first, target) : FALSE;
+}
+
+BOOL WINAPI WinHttpSetCredentials(HINTERNET request, DWORD target, DWORD scheme, LPCWSTR name,
+                                  LPCWSTR password, LPVOID reserved) {
+    LATE_FIND(winHttpDll, WinHttpSetCredentials);
+    return fn ? fn(request, target, scheme, name, password, reserved) : FALSE;
+}
+
 BOOL WINAPI WinHttpQueryDataAvailable(HINTERNET request, LPDWORD available) {
     LATE_FIND(winHttpDll, WinHttpQueryDataAvailable);
     return fn ? fn(request, available) : FALSE;

@@ -26,6 +26,23 @@ bool NeverReachedServer(uint32_t sendError) {
            sendError == kWinHttpTimeout;
 }
 
+TryBounds FirstTryBounds(KeptRoute kept, VendorRoute route, UserSettingsKind settings) {
+    if (kept != KeptRoute::None || route != VendorRoute::Default || settings == UserSettingsKind::Nothing)
+        return {false, 0, 0};
+    return {true, settings == UserSettingsKind::Named ? kBoundedResolveMs : 0, kBoundedConnectMs};
+}
+
+uint32_t LogonScheme(uint32_t offeredSchemes) {
+    if (offeredSchemes & kSchemeNegotiate) return kSchemeNegotiate;
+    return offeredSchemes & kSchemeNtlm;
+}
+
+ProxyDemand ReadProxyDemand(uint32_t status, uint32_t offeredSchemes, bool logonSent) {
+    if (status != kStatusProxyLogon) return ProxyDemand::None;
+    return logonSent || LogonScheme(offeredSchemes) == 0 ? ProxyDemand::NotReached
+                                                         : ProxyDemand::AnswerWithLogon;
+}
+
 ScriptAnswer ReadScriptAnswer(const ScriptEntry* first, wchar_t* servers, size_t capacity) {
     if (!first) return ScriptAnswer::None;
     if (!first->proxy) return ScriptAnswer::Direct;

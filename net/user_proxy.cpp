@@ -94,7 +94,10 @@ ScriptAnswer AskScript(const Settings& s, const Query& q) {
         return ScriptAnswer::None;
     raii::unique_hinternet resolver;
     if (WinHttpCreateProxyResolver(session.get(), resolver.put()) != ERROR_SUCCESS) return ScriptAnswer::None;
+    // The resolver never runs a script in the asking process; the flag forbids WinHTTP's
+    // in-process fallback as well, should a system have one.
     WINHTTP_AUTOPROXY_OPTIONS options{};
+    options.dwFlags = WINHTTP_AUTOPROXY_RUN_OUTPROCESS_ONLY;
     if (s.autoDetect) {
         options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
         options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
@@ -130,9 +133,10 @@ BOOL CALLBACK FindProxy(PINIT_ONCE, PVOID parameter, PVOID*) {
 
 } // namespace
 
-bool UserSettingsNameAProxy() {
+UserSettingsKind UserSettingsOffer() {
     const Settings& s = ReadOnce();
-    return Named(s.scriptUrl) || Named(s.proxy);
+    if (Named(s.scriptUrl) || Named(s.proxy)) return UserSettingsKind::Named;
+    return s.autoDetect ? UserSettingsKind::DetectionOnly : UserSettingsKind::Nothing;
 }
 
 const UserProxy* UserSettingsProxy(const wchar_t* agent, const wchar_t* url) {

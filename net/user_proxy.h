@@ -2,6 +2,8 @@
 // The user's Internet settings: the way the browser and the platform's download service reach
 // the vendor. Read once per process; the proxy they give is found once too, since automatic
 // detection and a script's download can take seconds.
+#include "net/route_rules.h"
+
 #include <windows.h>
 
 struct UserProxy {
@@ -9,9 +11,8 @@ struct UserProxy {
     const wchar_t* bypass;  // nullptr: none
 };
 
-// True when the user named a script or a proxy; automatic detection alone, on by default, is not
-// counted.
-[[nodiscard]] bool UserSettingsNameAProxy();
+// Whether the settings name a proxy or a script, have only automatic detection on, or neither.
+[[nodiscard]] UserSettingsKind UserSettingsOffer();
 
 // The proxy the settings give for url: a script's or detection's answer first, where the
 // system's resolver service gives one, the named proxy when neither does. nullptr when they give

@@ -48,30 +48,54 @@ bool OpenOn(VendorRequest& r, VendorRoute route) {
 
 enum class Try { RequestFailed, SendFailed, NotReached, Received };
 
-Try SendOnce(VendorRequest& r, const wchar_t* target, bool bounded) {
+static_assert(kStatusProxyLogon == HTTP_STATUS_PROXY_AUTH_REQ);
+static_assert(kSchemeNtlm == WINHTTP_AUTH_SCHEME_NTLM && kSchemeNegotiate == WINHTTP_AUTH_SCHEME_NEGOTIATE);
+
+// The proxy's logon demand, answered with the user's own logon on this request only.
+bool AnswerWithLogon(HINTERNET request, DWORD offered) {
+    DWORD policy = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
+    return WinHttpSetOption(request, WINHTTP_OPTION_AUTOLOGON_POLICY, &policy, sizeof policy) &&
+           WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, LogonScheme(offered), nullptr, nullptr,
+                                 nullptr);
+}
+
+Try SendOnce(VendorRequest& r, const wchar_t* target, TryBounds bounds) {
     r.request.reset(WinHttpOpenRequest(r.connection.get(), L"GET", target, nullptr, WINHTTP_NO_REFERER,
                                        WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
     if (!r.request) return Try::RequestFailed;
-    if (bounded)
-        (void)WinHttpSetTimeouts(r.request.get(), kBoundedResolveMs, kBoundedConnectMs, kDefaultSendMs,
+    HINTERNET request = r.request.get();
+    if (bounds.bounded) {
+        (void)WinHttpSetTimeouts(request, bounds.resolveMs, bounds.connectMs, kDefaultSendMs,
                                  kDefaultReceiveMs);
-    if (!WinHttpSendRequest(r.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
-                            0))
-        return NeverReachedServer(GetLastError()) ? Try::NotReached : Try::SendFailed;
-    if (!WinHttpReceiveResponse(r.request.get(), nullptr)) return Try::SendFailed;
-    return Try::Received;
+        DWORD addresses = kBoundedAddresses;
+        (void)WinHttpSetOption(request, WINHTTP_OPTION_CONNECT_RETRIES, &addresses, sizeof addresses);
+    }
+    // The same request again after the logon: the same target, so the same query number.
+    for (bool logonSent = false;; logonSent = true) {
+        if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
+            return NeverReachedServer(GetLastError()) ? Try::NotReached : Try::SendFailed;
+        if (!WinHttpReceiveResponse(request, nullptr)) return Try::SendFailed;
+        DWORD status = 0, size = sizeof status, offered = 0, first = 0, authTarget = 0;
+        (void)WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                                  WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
+        if (status == kStatusProxyLogon)
+            (void)WinHttpQueryAuthSchemes(request, &offered, &first, &authTarget);
+        switch (ReadProxyDemand(status, offered, logonSent)) {
+        case ProxyDemand::None: return Try::Received;
+        case ProxyDemand::NotReached: return Try::NotReached;
+        case ProxyDemand::AnswerWithLogon:
+            if (!AnswerWithLogon(request, offered)) return Try::NotReached;
+        }
+    }
 }
 } // namespace
 
 bool OpenVendorConnection(VendorRequest& r) { return OpenOn(r, FirstRoute(g_keptRoute.load())); }
 
 ExchangeResult SendVendorGet(VendorRequest& r, const wchar_t* target) {
-    // Only while no way is known to work, and only where the user named another way.
-    bool bounded =
-        g_keptRoute.load() == KeptRoute::None && r.route == VendorRoute::Default && UserSettingsNameAProxy();
-    Try result = SendOnce(r, target, bounded);
+    Try result = SendOnce(r, target, FirstTryBounds(g_keptRoute.load(), r.route, UserSettingsOffer()));
     // The same target, and so the same query number: the server saw nothing of the first try.
-    if (result == Try::NotReached && OpenOn(r, OtherRoute(r.route))) result = SendOnce(r, target, false);
+    if (result == Try::NotReached && OpenOn(r, OtherRoute(r.route))) result = SendOnce(r, target, {});
     switch (result) {
     case Try::Received: g_keptRoute.store(Keep(r.route)); return ExchangeResult::Received;
     case Try::RequestFailed: return ExchangeResult::RequestFailed;

@@ -10,7 +10,7 @@ scenario can change the answers while the installer runs:
 
     {
       "api":    {"status": 200, "body_b64": "T0s="},
-      "lookup": {"status": 200, "body_b64": "...", "content_type": "text/html",
+      "lookup": {"status": 200, "body_b64": "...", "content_type": "text/html", "headers": {name: value},
                  "chunk_size": 0, "chunk_delay": 0.0, "chunked": false, "delay": 0.0},
       "downloads": {
         "<name as received after /downloads_ls/>": {
@@ -210,6 +210,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             sleep_unless_stopped(entry["delay"])
         self.send_response(status)
         self.send_header("Content-Type", entry.get("content_type", "text/html; charset=utf-8"))
+        for name, value in entry.get("headers", {}).items():
+            self.send_header(name, value)
         chunked = entry.get("chunked", False)
         if chunked:
             self.send_header("Transfer-Encoding", "chunked")

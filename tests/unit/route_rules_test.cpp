@@ -24,6 +24,25 @@ TEST(VendorRoutes, OnlyFailuresBeforeTheServerSawTheRequestTryAnotherWay) {
     EXPECT_FALSE(NeverReachedServer(0));
 }
 
+TEST(VendorRoutes, AProxysLogonDemandIsAnsweredOnceWithTheUsersLogonAndNeverTaken) {
+    const uint32_t basic = 0x1, digest = 0x8;
+    EXPECT_EQ(ReadProxyDemand(401, kSchemeNtlm, false), ProxyDemand::None); // the vendor's own: an answer
+    EXPECT_EQ(ReadProxyDemand(407, basic | kSchemeNtlm, false), ProxyDemand::AnswerWithLogon);
+    EXPECT_EQ(ReadProxyDemand(407, basic | digest, false), ProxyDemand::NotReached);
+    EXPECT_EQ(ReadProxyDemand(407, kSchemeNegotiate, true), ProxyDemand::NotReached); // the logon refused
+    EXPECT_EQ(LogonScheme(kSchemeNtlm | kSchemeNegotiate), kSchemeNegotiate);
+}
+
+TEST(VendorRoutes, TheDefaultWaysFirstTryIsBoundedWhereTheSettingsMayLeadElsewhere) {
+    TryBounds detection =
+        FirstTryBounds(KeptRoute::None, VendorRoute::Default, UserSettingsKind::DetectionOnly);
+    EXPECT_TRUE(detection.bounded && detection.resolveMs == 0 && detection.connectMs == 5000);
+    EXPECT_EQ(FirstTryBounds(KeptRoute::None, VendorRoute::Default, UserSettingsKind::Named).resolveMs,
+              10000);
+    EXPECT_FALSE(FirstTryBounds(KeptRoute::None, VendorRoute::Default, UserSettingsKind::Nothing).bounded);
+    EXPECT_FALSE(FirstTryBounds(KeptRoute::Default, VendorRoute::Default, UserSettingsKind::Named).bounded);
+}
+
 TEST(VendorRoutes, AScriptsFirstEntryDecides) {
     wchar_t servers[16];
     const ScriptEntry direct{false, false, nullptr, 0}, proxy{true, true, L"proxy.lan", 3128},
