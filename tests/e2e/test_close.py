@@ -4,7 +4,6 @@ stage reports and the time the process takes to go, is in test_abort; the close 
 launch, ClosedWithLaunch, in test_install's switch scenarios.)"""
 
 import re
-import shutil
 import threading
 import time
 import unittest
@@ -123,8 +122,8 @@ class TestCloseRequest(InstallCase):
         script = s.host_path(RESUME_SCRIPT)
         script.parent.mkdir(parents=True, exist_ok=True)
         script.write_bytes(b'start "" "C:\\Downloads\\MORVELTSetup.exe" /c\r\n')
+        self.plant_package(s, s.fake("package_fake.exe").read_bytes())
         package = self.package_file(s)
-        shutil.copy2(s.fake("package_fake.exe"), package)
 
         run = self.start(s)
         box = self.wait_box(s, DEFAULT_RESTART_QUESTION)
