@@ -6,7 +6,7 @@
 // the name of a system DLL that is not a known DLL (uxtheme, dwmapi, crypt32, ...) would be loaded
 // into the installer the first time the system loads that DLL by name: the first window already
 // does. Nothing of ours, and nothing of the C runtime's start-up, runs before this.
-#include "app/late_imports.h"
+#include "base/delay_load.h"
 
 extern "C" int WinMainCRTStartup(); // mingw-w64's crt2u.o: the C runtime's start-up for wWinMain
 

@@ -105,7 +105,7 @@ bool CreateMainWindow(HINSTANCE instance, int showCommand) {
     UpdateWindow(window);
     // The desktop shell's automation objects are reached from this thread at launch time;
     // a single-threaded apartment suits a thread that pumps messages. Only after the first
-    // paint: COM is loaded at this call (see late_imports.cpp).
+    // paint: COM is loaded at this call (see base/delay_load.cpp).
     (void)CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     look::ShowBarIdle(g_setup.progressBar);
     CentreWindow(window);

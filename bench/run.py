@@ -497,14 +497,15 @@ def imports_of(path):
 
 
 def late_dlls(path, imports):
-    """The DLLs the executable names as UTF-16 text besides its import table: those it loads
-    itself at their first use (app/late_imports.cpp)."""
+    """The DLLs the executable names besides its import table: those it loads at their first use,
+    named in its delay-import descriptors (ASCII) and in the lists of base/delay_load.cpp and the
+    entry point (UTF-16)."""
     data = Path(path).read_bytes()
-    names = re.findall(rb"((?:[A-Za-z0-9_]\0){1,40}\.\0[dD]\0[lL]\0[lL]\0)", data)
+    names = [raw.decode("utf-16-le") for raw in re.findall(rb"((?:[A-Za-z0-9_]\0){1,40}\.\0[dD]\0[lL]\0[lL]\0)", data)]
+    names += [raw.decode() for raw in re.findall(rb"(?<=\0)([A-Za-z0-9_]{1,40}\.[dD][lL][lL])(?=\0)", data)]
     static = {d.lower() for d in imports}
     out = []
-    for raw in names:
-        name = raw.decode("utf-16-le")
+    for name in names:
         if name.lower() not in static and name not in out:
             out.append(name)
     return out

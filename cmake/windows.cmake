@@ -34,9 +34,24 @@ target_compile_options(MORVELTSetup PRIVATE ${MORVELT_WIN_FLAGS})
 # No link time in the PE header, so the same commit builds the same bytes anywhere (a vendor's
 # signed release can be rebuilt and compared by anyone).
 target_link_options(MORVELTSetup PRIVATE ${MORVELT_STATIC} -mwindows -s -Wl,-e,_DllSearchEntry -Wl,--no-insert-timestamp)
-# urlmon, WinHTTP, ole32, oleaut32, rpcrt4, wintrust and crypt32 are loaded at their first use (app/late_imports.cpp),
-# after the window is painted; their import libraries are not linked.
-target_link_libraries(MORVELTSetup PRIVATE morvelt_rules user32 gdi32 comctl32 advapi32 shell32 shlwapi uuid)
+# urlmon, WinHTTP, ole32, oleaut32, rpcrt4, wintrust and crypt32 are loaded at their first use, after the
+# window is painted, from the system folder (base/delay_load.cpp): linked through delay-import libraries made
+# from the toolchain's own import libraries, never through those.
+set(MORVELT_DELAY_LIBS)
+foreach(dll urlmon winhttp ole32 oleaut32 rpcrt4 wintrust crypt32)
+    find_library(MORVELT_IMPORT_LIB_${dll} NAMES lib${dll}.a REQUIRED)
+    set(delay_lib ${CMAKE_BINARY_DIR}/delay/lib${dll}_delay.a)
+    add_custom_command(OUTPUT ${delay_lib}
+        COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/cmake/delay_import_lib.py ${CMAKE_AR}
+                ${MORVELT_IMPORT_LIB_${dll}} ${dll}.dll ${delay_lib}
+        DEPENDS ${CMAKE_SOURCE_DIR}/cmake/delay_import_lib.py ${MORVELT_IMPORT_LIB_${dll}}
+        COMMENT "Making the delay-import library of ${dll}.dll")
+    list(APPEND MORVELT_DELAY_LIBS ${delay_lib})
+endforeach()
+add_custom_target(morvelt_delay_libs DEPENDS ${MORVELT_DELAY_LIBS})
+add_dependencies(MORVELTSetup morvelt_delay_libs)
+target_link_libraries(MORVELTSetup PRIVATE morvelt_rules user32 gdi32 comctl32 advapi32 shell32 shlwapi uuid
+    ${MORVELT_DELAY_LIBS})
 
 # The rules' unit tests, cross-built to run under Wine.
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)

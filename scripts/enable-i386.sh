@@ -6,17 +6,22 @@ set -euo pipefail
 
 loader=/usr/lib/wine/wine
 runs_32bit() { "$loader" --version >/dev/null 2>&1; }
+major() { sed -n 's/^qemu-i386 version \([0-9]*\).*/\1/p'; }
+# The emulator the kernel hands 32-bit programs to, as it names itself (QEMU's -version option,
+# asked through its environment); nothing where the kernel runs them itself. Asked of the program
+# rather than read from binfmt_misc, which a chroot does not see.
+registered_major() { QEMU_VERSION=1 "$loader" 2>/dev/null | major; }
 
-misc=/proc/sys/fs/binfmt_misc
-# Native where it runs without an emulator registered for it.
-[ ! -e "$misc/qemu-i386" ] && runs_32bit && exit 0
+# Native where it runs without an emulator.
+runs_32bit && [ -z "$(registered_major || true)" ] && exit 0
 
 . "$(dirname "$0")/apt.sh"
 qemu=/usr/bin/qemu-i386
+misc=/proc/sys/fs/binfmt_misc
 
 # QEMU 7 tracks guest pages one by one and needs about a minute for each Wine start; 10 does
 # not. Debian 12 has 10 in its backports, later releases in their main archive.
-qemu_major() { "$qemu" --version 2>/dev/null | sed -n 's/^qemu-i386 version \([0-9]*\).*/\1/p'; }
+qemu_major() { "$qemu" --version 2>/dev/null | major; }
 if [ "$(qemu_major || true)" = "" ] || [ "$(qemu_major)" -lt 10 ]; then
   . /etc/os-release
   if [ "${VERSION_CODENAME:-}" = bookworm ]; then
@@ -31,6 +36,15 @@ if [ "$(qemu_major || true)" = "" ] || [ "$(qemu_major)" -lt 10 ]; then
     apt_update
     apt_install qemu-user
   fi
+fi
+
+# The kernel's entry is shared by every root on the machine (a Debian 13 root on a Debian 12 host,
+# say): one that already hands 32-bit programs to QEMU 10 or later is kept, so that programs
+# running meanwhile never meet a machine without it.
+registered=$(registered_major || true)
+if runs_32bit && [ "${registered:-0}" -ge 10 ]; then
+  echo "32-bit programs run under $(QEMU_VERSION=1 "$loader" | head -1) (already registered)"
+  exit 0
 fi
 
 [ -e "$misc/register" ] || $sudo_cmd mount -t binfmt_misc binfmt_misc "$misc"

@@ -7,7 +7,15 @@ set -euo pipefail
 need=(g++-mingw-w64-i686-posix g++-mingw-w64-i686 mingw-w64-tools binutils-mingw-w64-i686
       cmake ninja-build googletest wine wine32 wine64 fonts-wine fonts-liberation fontconfig
       xvfb xdotool imagemagick x11-utils python3 openssl iproute2 util-linux clang
-      libclang-rt-14-dev curl procps osslsigncode)
+      clang-format clang-tidy cppcheck curl procps osslsigncode)
+# What differs between the releases: the sanitizers' and libFuzzer's runtime goes with the
+# release's clang (14 on Debian 12, 19 on 13); elsewhere the default clang's own.
+. /etc/os-release
+case "${VERSION_CODENAME:-}" in
+  bookworm) need+=(libclang-rt-14-dev) ;;
+  trixie) need+=(libclang-rt-19-dev) ;;
+  *) need+=(libclang-rt-dev) ;;
+esac
 
 . "$(dirname "$0")/apt.sh"
 
@@ -28,6 +36,7 @@ fi
 # machines run kernels that cannot start 32-bit processes at all ("Exec format error": no
 # 32-bit code segment). There the 32-bit Wine loader runs under QEMU's user-mode emulator,
 # registered for 32-bit x86 programs. QEMU 7 (Debian 12) spends about a minute starting each
-# Wine process there; QEMU 10 (Debian 12's backports) starts one in a third of a second.
+# Wine process there; QEMU 10 (Debian 12's backports, Debian 13's main archive) starts one in a
+# third of a second.
 bash "$(dirname "$0")/enable-i386.sh"
 echo "dependencies ready"

@@ -1,5 +1,6 @@
 #pragma once
-// The one rule for DLLs loaded by name after the start (late_imports.cpp).
+// The one rule for system DLLs loaded by name after the start, and the hooks of the toolchain's
+// delay-load helper that apply it to the delay-imported DLLs (delay_load.cpp).
 #include <windows.h>
 
 // The system folder's DLL of that name, loaded (or found loaded); nullptr when there is none. Never
