@@ -277,11 +277,13 @@ class InstallCase(ScenarioCase):
             t0 = time.monotonic() - (time.time() - answer["at_ms"] / 1000.0)
         while run.app.running and time.monotonic() - t0 < timeout:
             # Only a visible window is read further (its text): a window hidden while its thread
-            # sleeps would hold up every reading of it.
+            # sleeps would hold up every reading of it. The hide is timed at the start of the reading
+            # that found it: under emulation one reading alone can take a second.
+            looked_at = time.time()
             if c.hidden_after is None and not s.driver("waitwindow", "--class", MAIN_CLASS, "--visible",
                                                         "--timeout", "0"):
                 c.hidden_after = time.monotonic() - t0
-                c.hidden_at = time.time()
+                c.hidden_at = looked_at
             c.new_boxes += [b for b in s.msgboxes(pid=w["pid"]) if b["hwnd"] not in known]
             known |= {b["hwnd"] for b in c.new_boxes}
         c.exit_code = run.app.wait(max(0.1, timeout - (time.monotonic() - t0)))
