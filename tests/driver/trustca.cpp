@@ -1,5 +1,8 @@
-// trustca <cert.der>: adds a DER certificate to the machine's Root store of this prefix, so
-// that WinHTTP and the download service trust servers whose chain ends in it.
+// trustca <cert.der>: adds a DER certificate to the user's Root store of this prefix, so that
+// WinHTTP and the download service trust servers whose chain ends in it. Not the machine's: Wine 10
+// keeps the machine's Root key as a mirror of the host's certificates and, once it differs from what
+// it last imported, deletes it and imports the host's again. Both Wines build chains over the user's
+// and the machine's Root stores, as Windows does.
 // Prints {"added":true} or the failing step with its error code; exit code 0 on success.
 #include <windows.h>
 #include <wincrypt.h>
@@ -39,7 +42,7 @@ int wmain(int argc, wchar_t** argv) {
     DWORD error = 0;
     {
         raii::unique_hcertstore root(
-            CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root"));
+            CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root"));
         if (!root) return Fail("CertOpenStore");
         added = CertAddEncodedCertificateToStore(root.get(), X509_ASN_ENCODING, der.data(),
                                                  static_cast<DWORD>(der.size()),

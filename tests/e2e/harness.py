@@ -1,7 +1,7 @@
 """End-to-end harness: the real installer under Wine and Xvfb, against a local HTTPS vendor server.
 
 Once per run a base Wine prefix is prepared (``base()``): a booted win64 prefix, a throwaway test
-CA trusted in its machine Root store, the fakes copied to C:\\fakes\\ and any registry files of
+CA trusted in its user Root store, the fakes copied to C:\\fakes\\ and any registry files of
 tests/e2e/base_*.reg imported. Each scenario then works in a ``Session``:
 
     with Session(self) as s:                    # own prefix copy, netns, Xvfb, wineserver, server
