@@ -11,7 +11,6 @@ import glob
 import hashlib
 import json
 import math
-import os
 import re
 import time
 import unittest
@@ -348,11 +347,12 @@ class InstallCase(ScenarioCase):
     # -- the prefix --
 
     def temp_folder(self, s):
-        """C:\\users\\<user>\\Temp of the prefix's user, where the package is downloaded to."""
-        users = [p for p in glob.glob(str(s.prefix / "drive_c" / "users" / "*"))
-                 if os.path.basename(p).lower() != "public" and os.path.isdir(os.path.join(p, "Temp"))]
-        self.assertEqual(len(users), 1, users)
-        return Path(users[0]) / "Temp"
+        """The prefix user's TEMP, as its registry names it: C:\\users\\<user>\\Temp under Wine 8,
+        ...\\AppData\\Local\\Temp under Wine 10 as on Windows."""
+        found = re.search(r'^\[Environment\][^\[]*?^"TEMP"="([^"]+)"', (s.prefix / "user.reg").read_text(errors="replace"),
+                          re.M | re.S)
+        self.assertTrue(found, "no TEMP in the prefix's user registry")
+        return s.host_path(found.group(1).replace("\\\\", "\\"))
 
     def package_file(self, s):
         return package_file(s)
