@@ -28,9 +28,11 @@ void RestrictDllSearch() {
     auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
     if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
-        // The window's theme code delay-loads it by name, a load Wine does not restrict (seen: the
-        // planted one was taken); loaded first, it is found by its name. It is small.
+        // The window's theme code (uxtheme) and the common controls (comctl32, uxtheme) delay-load
+        // these by name, loads Wine does not restrict (seen: each planted one was taken when it was
+        // not loaded yet); loaded first, each is found by its name. Both are small.
         (void)LoadFromSystemFolder(L"msimg32.dll");
+        (void)LoadFromSystemFolder(L"uxtheme.dll");
         return;
     }
     // Takes the current folder out; the program's folder stays first, hence the preloading.
