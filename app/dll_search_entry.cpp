@@ -8,6 +8,8 @@
 // does. Nothing of ours, and nothing of the C runtime's start-up, runs before this.
 #include "base/delay_load.h"
 
+#include <bit>
+
 extern "C" int WinMainCRTStartup(); // mingw-w64's crt2u.o: the C runtime's start-up for wWinMain
 
 namespace {
@@ -25,8 +27,8 @@ void RestrictDllSearch() {
     // Looked up, not imported: Windows 7 without KB2533623 lacks it, and an import would keep the
     // program from starting there.
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    auto setDefault = std::bit_cast<SetDefaultDllDirectoriesFn>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories"));
     if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
         // The window's theme code (uxtheme) and the common controls (comctl32, uxtheme) delay-load
         // these by name, loads Wine does not restrict (seen: each planted one was taken when it was

@@ -78,7 +78,7 @@ void PutInteger(BoundedOut& out, const Spec& spec, wchar_t conv, long long value
     }
     unsigned base = (conv == L'x' || conv == L'X') ? 16 : (conv == L'o' ? 8 : 10);
     const wchar_t* digits = conv == L'X' ? L"0123456789ABCDEF" : L"0123456789abcdef";
-    wchar_t body[32]; // 22 octal digits at most
+    wchar_t body[32] = {}; // 22 octal digits at most
     size_t len = 0;
     wchar_t rev[32];
     size_t revLen = 0;

@@ -29,8 +29,8 @@ const UserProxy* ProxyOfUserSettings() {
 }
 
 bool OpenOn(VendorRequest& r, VendorRoute route) {
-    const UserProxy* proxy = nullptr;
-    if (route == VendorRoute::UserSettings && !(proxy = ProxyOfUserSettings())) return false;
+    const UserProxy* proxy = route == VendorRoute::UserSettings ? ProxyOfUserSettings() : nullptr;
+    if (route == VendorRoute::UserSettings && !proxy) return false;
     r.request.reset();
     r.connection.reset();
     r.route = route;

@@ -24,7 +24,7 @@ constexpr const wchar_t* kPackageSigner = MORVELT_PACKAGE_SIGNER;
     DWORD bytes = 0;
     if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_UNICODE_NAME, certificate->pCertInfo->Subject.pbData,
                              certificate->pCertInfo->Subject.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr,
-                             decoded.put(), &bytes))
+                             static_cast<void*>(decoded.put()), &bytes))
         return false;
     const auto* name = static_cast<const CERT_NAME_INFO*>(decoded.get());
     const CERT_RDN_ATTR* common = nullptr;
