@@ -3,9 +3,14 @@
 # under ASan/UBSan and again under Wine, a short run of each fuzz target, the release's rebuild
 # and signature, and the end-to-end scenarios of the real executable under Wine and Xvfb.
 # Installs what it needs first. Exits non-zero when anything fails.
+#   scripts/test.sh                     every layer, every scenario
+#   scripts/test.sh test_module[.Class[.test]] ...
+#                                       the set-up, the build, the unit layers and only the named
+#                                       scenarios (the second Debian release's part of CI)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+scenarios=("$@")
 
 failed=()
 layers=()
@@ -48,16 +53,12 @@ wine_unit() {
 }
 run "unit tests (Windows build under Wine)" wine_unit
 
-if [ -x scripts/fuzz.sh ]; then
+if [ ${#scenarios[@]} -eq 0 ]; then
   run "fuzz targets (short runs)" bash scripts/fuzz.sh "${MORVELT_FUZZ_SECONDS:-5}"
-fi
-if [ -x scripts/static-analysis.sh ]; then
   run "static analysis" bash scripts/static-analysis.sh
+  run "release (rebuilt identically, signed, verified)" bash tests/release/release_test.sh
 fi
-run "release (rebuilt identically, signed, verified)" bash tests/release/release_test.sh
-if [ -x scripts/e2e.sh ]; then
-  run "end to end (Wine + Xvfb)" bash scripts/e2e.sh
-fi
+run "end to end (Wine + Xvfb)" bash scripts/e2e.sh "${scenarios[@]}"
 
 echo
 echo "machine: $(machine)"
