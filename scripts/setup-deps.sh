@@ -7,7 +7,7 @@ set -euo pipefail
 need=(g++-mingw-w64-i686-posix g++-mingw-w64-i686 mingw-w64-tools binutils-mingw-w64-i686
       cmake ninja-build googletest wine wine32 wine64 fonts-wine fonts-liberation fontconfig
       xvfb xdotool imagemagick x11-utils python3 openssl iproute2 util-linux clang
-      clang-format clang-tidy cppcheck curl procps osslsigncode)
+      clang-format clang-tidy cppcheck curl procps osslsigncode e2fsprogs)
 # What differs between the releases: the sanitizers' and libFuzzer's runtime goes with the
 # release's clang (14 on Debian 12, 19 on 13); elsewhere the default clang's own.
 . /etc/os-release
