@@ -286,7 +286,7 @@ class TestWorkingSet(ResourceCase):
         run = self.start(s, env=FAILING_PACKAGE)
         s.wait_requests(net.API, 1)
         pid = s.main_window()["pid"]
-        unix_pid = run.app.popen.pid
+        unix_pid = run.app.linux_pid()
         with open("/proc/%d/cmdline" % unix_pid, "rb") as f:
             self.assertIn(b"MORVELTSetup.exe", f.read())
 
