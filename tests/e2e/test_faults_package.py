@@ -9,6 +9,7 @@ import unittest
 
 import fault_table
 from fault_checks import FaultCase, disk
+from harness import job_outlived_by_its_programs
 from install_support import (CONNECTING, INSTALLING, NOT_INSTALLED, PBST_ERROR, PBST_NORMAL, bar_end_colour,
                              compress_downloads, filled, request_kind)
 
@@ -123,10 +124,11 @@ class TestHangingPackage(FaultCase):
         c = self.confirm_abort(s, run)
         last = self.assertAbortSound(s, c, 8)
         self.assertTrue(last["target"].endswith("&webinst=true&type=8"), last["target"])
-        # The abort does not stop the package: it goes on after the installer has gone.
+        # The abort does not stop the package: it goes on after the installer has gone (under
+        # Wine 10 the job the installer held ends it; the table says so).
         time.sleep(1.0)
         running = [p for p in s.driver("ps") if p["exe"] == PACKAGE_EXE]
-        self.assertEqual(len(running), 1, "the package still runs")
+        self.assertEqual(len(running), 1 if job_outlived_by_its_programs() else 0, "the package still runs")
         self.assertNotIn("exit code", self.package_log(s))
         self.assertAttemptRequests(s, 0, [0, "lookup", "download", 2, 8])
         kept = self.package_file(s).exists()
