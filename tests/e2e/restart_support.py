@@ -231,7 +231,9 @@ def windows_processes(s):
 _LAUNCHER_SOURCE = r"""
 // restricted_start [--keep] <command line>: starts the command line with this process's token
 // minus SeShutdownPrivilege (with --keep: the same token, restricted by nothing). Prints the
-// started process's id.
+// started process's id. Runs elevated (its manifest), as whatever starts the installer must: on
+// Windows a limited token cannot start it (ERROR_ELEVATION_REQUIRED), and Wine 10 starts it
+// with its own full token instead of the one given.
 #include <windows.h>
 #include <cstdio>
 #include <cwchar>
@@ -262,9 +264,14 @@ int wmain(int argc, wchar_t** argv) {
 """
 
 
+_LAUNCHER_MANIFEST = ('<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0"><trustInfo xmlns='
+                      '"urn:schemas-microsoft-com:asm.v3"><security><requestedPrivileges><requestedExecutionLevel '
+                      'level="requireAdministrator"/></requestedPrivileges></security></trustInfo></assembly>')
+
+
 def restricted_launcher():
     """Host path of the launcher, built once per source with the project's cross compiler."""
-    digest = hashlib.sha1(_LAUNCHER_SOURCE.encode()).hexdigest()[:12]
+    digest = hashlib.sha1((_LAUNCHER_SOURCE + _LAUNCHER_MANIFEST).encode()).hexdigest()[:12]
     folder = E2E_DIR / "helpers"
     folder.mkdir(parents=True, exist_ok=True)
     exe = folder / ("restricted_start-%s.exe" % digest)
@@ -273,9 +280,13 @@ def restricted_launcher():
         if not exe.exists():
             src = folder / ("restricted_start-%s.cpp" % digest)
             src.write_text(_LAUNCHER_SOURCE)
+            src.with_suffix(".manifest").write_text(_LAUNCHER_MANIFEST)
+            res = src.with_suffix(".res")
+            subprocess.run(["i686-w64-mingw32-windres", "-O", "coff", "-o", str(res)], cwd=folder, check=True,
+                           input='1 24 "%s"\n' % src.with_suffix(".manifest").name, text=True, capture_output=True)
             tmp = exe.with_suffix(".tmp")
-            subprocess.run(["i686-w64-mingw32-g++", "-O1", "-municode", "-static", "-o", str(tmp), str(src)],
-                           check=True, capture_output=True)
+            subprocess.run(["i686-w64-mingw32-g++", "-O1", "-municode", "-static", "-o", str(tmp), str(src),
+                            str(res)], check=True, capture_output=True)
             os.replace(tmp, exe)
     return exe
 
