@@ -13,7 +13,7 @@ import unittest
 
 from harness import INSTALLER_WIN_PATH, MAIN_CLASS, ScenarioCase, Session, installer_path, wait_outcome
 from install_support import package_file
-from restart_support import (DEFAULT_RESTART_QUESTION, QUORBIN, RESTART_LOOK, TRACE,
+from restart_support import (DEFAULT_RESTART_QUESTION, end_what_the_restart_left, QUORBIN, RESTART_LOOK, TRACE,
                              RestartLookChecks, answer, close_window, install_previous, lock, pending_deletions,
                              post_install_command, report_types, script_bytes, script_path, serve_package,
                              start_restricted, status_texts, tree, windows_processes,
@@ -89,6 +89,9 @@ class TestRestartPath(RestartCase):
         # Yes: the installer's own restart ends every program of the prefix.
         s.press("Yes")
         s.wait_for(lambda: p.poll() is not None, 20, what="the restart to end the installer")
+        s.wait_for(lambda: not [c for c in windows_processes(s) if "MORVELTSetup" in c or "locker_fake" in c],
+                   20, what="the restart to end the installer and the locker")
+        end_what_the_restart_left(s)
         s.wait_for(lambda: not [c for c in windows_processes(s) if "MORVELTSetup" in c or "locker_fake" in c
                                 or "explorer.exe" in c], 20, what="the session's programs to end")
         self.assertNotIn("released", s.fake_log("locker"), "the locker was ended, it did not let go")
