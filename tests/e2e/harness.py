@@ -660,26 +660,14 @@ class InstallerProcess:
 
     def linux_pid(self):
         """The Linux process that runs the program: of this prefix, named after the program (the
-        kernel keeps 15 characters), started no earlier than the process started; the first such."""
-        if not self.name:
-            return self.popen.pid
-        found = []
-        for entry in Path("/proc").iterdir():
-            try:
-                if not entry.name.isdigit():
-                    continue
-                if (entry / "comm").read_text().strip() != self.name[:15]:
-                    continue
-                if ("WINEPREFIX=%s\0" % self.prefix).encode() not in (entry / "environ").read_bytes() + b"\0":
-                    continue
-                started = int((entry / "stat").read_text().rsplit(")", 1)[1].split()[19])
-                found.append((started, int(entry.name)))
-            except (OSError, ValueError, IndexError):
-                continue
-        own = int((Path("/proc") / str(self.popen.pid) / "stat").read_text().rsplit(")", 1)[1].split()[19]) \
-            if self.popen.poll() is None else 0
-        later = sorted(f for f in found if f[0] >= own)
-        return later[0][1] if later else self.popen.pid
+        kernel keeps 15 characters), the first from this start on."""
+        def ours(pid):
+            with contextlib.suppress(OSError):
+                return (Path("/proc", pid, "comm").read_text().strip() == self.name[:15] and
+                        ("WINEPREFIX=%s\0" % self.prefix).encode() in Path("/proc", pid, "environ").read_bytes() + b"\0")
+        pids = sorted(int(p.name) for p in Path("/proc").iterdir()
+                      if self.name and p.name.isdigit() and int(p.name) >= self.popen.pid and ours(p.name))
+        return pids[0] if pids else self.popen.pid
 
     def kill(self):
         """Ends the Windows process at once: the program's Linux process and the one started."""

@@ -150,6 +150,11 @@ def run_all(ids, base, workers):
     if failures and len(failures) <= max(8, len(ids) // 10):
         print("\nrunning the %d failed scenario(s) once more, one at a time" % len(failures), flush=True)
         for test_id, _ in failures:
+            # The second run's artifacts replace the first's: the first failure's are kept beside them.
+            first = harness.ARTIFACTS / re.sub(r"[^A-Za-z0-9_.-]", "_", test_id)
+            if first.is_dir():
+                shutil.rmtree(first.with_name(first.name + ".first-run"), ignore_errors=True)
+                first.rename(first.with_name(first.name + ".first-run"))
             _, status, seconds, output = run_one(test_id, env)
             print("%s %-70s %5.1f s (second run)" % ("ok  " if status == "passed" else "FAIL", test_id, seconds),
                   flush=True)
